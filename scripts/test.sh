@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds vokip and runs every test twice: a Release build, then a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer that fails on any report.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOKIP_SANITIZE=ON -DVOKIP_BENCHMARKS=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ctest --output-on-failure -j"$jobs")
