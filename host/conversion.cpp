@@ -9,7 +9,9 @@ using vokip_host::Variable;
 
 namespace {
 
-bool is_array(IDL_VPTR v) { return (v->flags & IDL_V_ARR) != 0; }
+bool is_array(IDL_VPTR v) {
+  return (v->flags & IDL_V_ARR) != 0;
+}
 
 IDL_VPTR convert(IDL_VPTR source, int type) {
   if (source->type == type) return source;  // the caller's own variable

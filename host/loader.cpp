@@ -41,7 +41,9 @@ bool load_module(const std::string& dir, const std::string& name) {
   return true;
 }
 
-int load_result() { return state().load_result; }
+int load_result() {
+  return state().load_result;
+}
 
 int ensure_loaded() {
   State& s = state();

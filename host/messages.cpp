@@ -11,10 +11,18 @@ void print_line(const std::string& line) {
   if (state().echo) std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-const std::vector<std::string>& printed() { return state().printed; }
-void clear_printed() { state().printed.clear(); }
-void echo_to_stderr(bool on) { state().echo = on; }
-void refuse_message_block(bool refuse) { state().refuse_block = refuse; }
+const std::vector<std::string>& printed() {
+  return state().printed;
+}
+void clear_printed() {
+  state().printed.clear();
+}
+void echo_to_stderr(bool on) {
+  state().echo = on;
+}
+void refuse_message_block(bool refuse) {
+  state().refuse_block = refuse;
+}
 
 std::vector<BlockMessage> message_block(const std::string& block_name) {
   std::vector<BlockMessage> out;

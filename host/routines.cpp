@@ -51,12 +51,22 @@ void reset(Mode mode) {
   gsl_set_error_handler(mode == Mode::open ? &throwing_gsl_handler : nullptr);
 }
 
-Mode mode() { return state().mode; }
+Mode mode() {
+  return state().mode;
+}
 
-void refuse_registration(int k) { state().refuse_k = k; }
-int registration_attempts() { return state().attempts; }
-int load_calls() { return state().load_calls; }
-bool has_routine(const std::string& name) { return find_routine(name) != nullptr; }
+void refuse_registration(int k) {
+  state().refuse_k = k;
+}
+int registration_attempts() {
+  return state().attempts;
+}
+int load_calls() {
+  return state().load_calls;
+}
+bool has_routine(const std::string& name) {
+  return find_routine(name) != nullptr;
+}
 
 std::vector<RegisteredRoutine> registered() {
   std::vector<RegisteredRoutine> out;

@@ -39,7 +39,8 @@ namespace {
 // can hold (NaN, infinities), so no conversion is undefined behaviour.
 std::uint64_t integer_bits(double value) {
   if (!std::isfinite(value)) return 0;
-  if (value >= 9.2233720368547758e18) return static_cast<std::uint64_t>(value < 1.8446744073709552e19 ? value : 0);
+  if (value >= 9.2233720368547758e18)
+    return static_cast<std::uint64_t>(value < 1.8446744073709552e19 ? value : 0);
   if (value <= -9.2233720368547758e18) return 0;
   return static_cast<std::uint64_t>(static_cast<std::int64_t>(value));
 }
@@ -104,7 +105,8 @@ void write_element(int type, void* data, IDL_MEMINT i, double value) {
 Variable* new_variable(int type, const std::vector<IDL_MEMINT>& dims, bool temporary) {
   const int size = element_size(type);
   if (size == 0) throw std::invalid_argument("not a numeric type");
-  if (dims.empty() || dims.size() > IDL_MAX_ARRAY_DIM) throw std::invalid_argument("1 to 8 dimensions");
+  if (dims.empty() || dims.size() > IDL_MAX_ARRAY_DIM)
+    throw std::invalid_argument("1 to 8 dimensions");
   IDL_MEMINT n = 1;
   for (IDL_MEMINT d : dims) {
     if (d < 1) throw std::invalid_argument("dimensions must be positive");
@@ -153,7 +155,8 @@ IDL_VPTR make_scalar(int type, double value) {
   return &v->var;
 }
 
-IDL_VPTR make_array_from(int type, const std::vector<double>& values, std::vector<IDL_MEMINT> dims) {
+IDL_VPTR make_array_from(int type, const std::vector<double>& values,
+                         std::vector<IDL_MEMINT> dims) {
   if (dims.empty()) dims = {static_cast<IDL_MEMINT>(values.size())};
   Variable* v = new_variable(type, dims, false);
   if (static_cast<IDL_MEMINT>(values.size()) != v->arr.n_elts)
@@ -168,7 +171,9 @@ IDL_VPTR make_bytes(const std::vector<std::uint8_t>& bytes) {
   return &v->var;
 }
 
-IDL_MEMINT count(IDL_VPTR v) { return (v->flags & IDL_V_ARR) ? v->value.arr->n_elts : 1; }
+IDL_MEMINT count(IDL_VPTR v) {
+  return (v->flags & IDL_V_ARR) ? v->value.arr->n_elts : 1;
+}
 
 void* data(IDL_VPTR v) {
   return (v->flags & IDL_V_ARR) ? static_cast<void*>(v->value.arr->data)

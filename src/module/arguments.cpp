@@ -4,7 +4,9 @@
 
 namespace {
 
-bool is_array(IDL_VPTR v) { return (v->flags & IDL_V_ARR) != 0; }
+bool is_array(IDL_VPTR v) {
+  return (v->flags & IDL_V_ARR) != 0;
+}
 
 HostArray<void> data_of(IDL_VPTR converted) {
   HostArray<void> a;

@@ -10,8 +10,7 @@ IDL_MSG_DEF kMessages[kMessageCount] = {
     {const_cast<char*>("GREETING"),
      const_cast<char*>("%NWelcome to MAR image plate unpck routine.")},
     {const_cast<char*>("END"), const_cast<char*>("%NGoodbye!.")},
-    {const_cast<char*>("DISTORTGREET"),
-     const_cast<char*>("%NCalculating image plate distortion.")},
+    {const_cast<char*>("DISTORTGREET"), const_cast<char*>("%NCalculating image plate distortion.")},
     {const_cast<char*>("AZIMGREET"), const_cast<char*>("%NCalculating image plate azimuths.")},
     {const_cast<char*>("TCHGREET"), const_cast<char*>("%NRefining profile.")},
     {const_cast<char*>("TRUNCATED"),
@@ -46,8 +45,8 @@ const FinishedTexts& finished_texts() {
 }  // namespace
 
 const char* routine_name(Routine routine) {
-  static const char* const kNames[kRoutineCount] = {
-      "AZIMUTHIMAGEPLATE", "DISTORTIMAGEPLATE", "UNPCK", "INTEGRATE", "INTEGRATE_MEDIAN"};
+  static const char* const kNames[kRoutineCount] = {"AZIMUTHIMAGEPLATE", "DISTORTIMAGEPLATE",
+                                                    "UNPCK", "INTEGRATE", "INTEGRATE_MEDIAN"};
   return kNames[static_cast<int>(routine)];
 }
 
@@ -65,4 +64,6 @@ void issue_message(int code, Routine caller) {
   IDL_MessageFromBlock(block, code, IDL_MSG_INFO, finished_message(code, caller));
 }
 
-const IDL_MSG_DEF* message_table() { return kMessages; }
+const IDL_MSG_DEF* message_table() {
+  return kMessages;
+}

@@ -20,9 +20,8 @@ std::string run(const std::string& command) {
 TEST(ExampleProgram, ReduceCompilesInTheOpenHost) {
   if (std::system("command -v gdl >/dev/null 2>&1") != 0) GTEST_SKIP() << "gdl is not installed";
   const std::string examples = std::string(VOKIP_SOURCE_DIR) + "/examples";
-  const std::string out =
-      run("cd /tmp && gdl -quiet -e \"!PATH='" + examples +
-          ":'+!PATH & resolve_routine, 'reduce' & print, 'compiled-ok'\" 2>&1");
+  const std::string out = run("cd /tmp && gdl -quiet -e \"!PATH='" + examples +
+                              ":'+!PATH & resolve_routine, 'reduce' & print, 'compiled-ok'\" 2>&1");
   EXPECT_NE(out.find("Compiled module: REDUCE."), std::string::npos) << out;
   EXPECT_NE(out.find("compiled-ok"), std::string::npos) << out;
   // The host's own complaints start with "% " (a display warning does not count).

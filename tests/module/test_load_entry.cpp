@@ -114,8 +114,8 @@ TEST_P(LoadEntry, WrongArgumentCountIsRefusedBeforeTheModuleRuns) {
 }
 
 TEST_P(LoadEntry, DescriptionFileAgreesWithTheRecords) {
-  const auto dlm = vokip_host::parse_dlm(read_file(std::string(VOKIP_MODULE_DIR) + "/vokip.dlm"),
-                                         GetParam());
+  const auto dlm =
+      vokip_host::parse_dlm(read_file(std::string(VOKIP_MODULE_DIR) + "/vokip.dlm"), GetParam());
   ASSERT_EQ(dlm.error, "");
   EXPECT_EQ(dlm.module, "vokip");
   ASSERT_EQ(dlm.routines.size(), kExpectedRecords.size());
@@ -146,9 +146,8 @@ TEST(DescriptionFile, UpperCaseKeywordsOnlyAtTheStartOfTheirOwnLines) {
 TEST(DescriptionFile, OpenHostRefusesUpperCaseKeywordsElsewhere) {
   const std::string good = "MODULE vokip\nPROCEDURE UNPCK 2 2\n";
   EXPECT_EQ(vokip_host::parse_dlm(good, Mode::open).error, "");
-  for (const std::string bad :
-       {"DESCRIPTION one PROCEDURE too many\n", "DESCRIPTION a FUNCTION\n",
-        "DESCRIPTION the MODULE again\n"}) {
+  for (const std::string bad : {"DESCRIPTION one PROCEDURE too many\n", "DESCRIPTION a FUNCTION\n",
+                                "DESCRIPTION the MODULE again\n"}) {
     EXPECT_NE(vokip_host::parse_dlm(good + bad, Mode::open).error, "") << bad;
     EXPECT_EQ(vokip_host::parse_dlm(good + bad, Mode::idl).error, "") << bad;
   }

@@ -79,7 +79,8 @@ TEST_P(Reduction, ProfilePeaksFallOnTheRingsAndOnlyTheDocumentedLinesArePrinted)
   ASSERT_TRUE(vokip_host::load_module(VOKIP_MODULE_DIR));
 
   const std::vector<std::uint16_t> original = ring_image(s);
-  const auto stream = pack_image(original.data(), static_cast<std::int64_t>(original.size()), s.side);
+  const auto stream =
+      pack_image(original.data(), static_cast<std::int64_t>(original.size()), s.side);
   IDL_VPTR image = vokip_host::make_array(IDL_TYP_UINT, {s.side, s.side});
   ASSERT_TRUE(vokip_host::call("UNPCK", {vokip_host::make_bytes(stream), image}));
   const std::uint16_t* decoded = vokip_host::data_as<std::uint16_t>(image);
