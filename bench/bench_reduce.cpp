@@ -1,0 +1,155 @@
+// The whole reduction of a 3450 x 3450 MAR345 file through the module, with
+// the time of each stage (read, decode, angles, sort, integrate) as counters
+// in ms, and the angle sort alone against std::sort.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "reduce/huge_pages.h"
+#include "reduce/mar345_writer.h"
+#include "reduce/radix_sort.h"
+#include "reduce/reduction.h"
+#include "sample/ring_pattern.h"
+
+namespace {
+
+constexpr int kSize = 3450;
+
+RingPattern pattern() {
+  RingPattern s;
+  s.size = kSize;
+  s.pixel_um = 100;
+  s.distance_mm = 180;
+  s.center_x_px = 1725.4;
+  s.center_y_px = 1719.8;
+  s.tilt_deg = 0.5;
+  s.tilt_direction_deg = 40;
+  s.overflow_pixels = 20;
+  return s;
+}
+
+// The image file, made once per run in the temporary folder.
+const std::string& image_file() {
+  static const std::string path = [] {
+    const char* dir = std::getenv("TMPDIR");
+    std::string p = std::string(dir && *dir ? dir : "/tmp") + "/vokip_bench_" +
+                    std::to_string(::getpid()) + ".mar3450";
+    const RingPattern s = pattern();
+    std::string error;
+    if (!write_file_bytes(p, write_mar345(ring_pattern_file(s, make_ring_image(s))), &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      std::exit(1);
+    }
+    std::atexit([] { std::remove(image_file().c_str()); });
+    return p;
+  }();
+  return path;
+}
+
+void BM_ReduceFile(benchmark::State& state) {
+  ReductionRequest request;
+  request.statistic = state.range(0) ? Statistic::median : Statistic::mean;
+  request.geometry.tilt_deg = pattern().tilt_deg;
+  request.geometry.tilt_direction_deg = pattern().tilt_direction_deg;
+  request.bins.count = 3000;
+  const std::string& path = image_file();
+  StageTimes sum;
+  for (auto _ : state) {
+    const Reduction r = reduce_file(path, request);
+    if (!r.ok()) {
+      state.SkipWithError(r.error.c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(r.profile.value.data());
+    sum.read_ms += r.times.read_ms;
+    sum.decode_ms += r.times.decode_ms;
+    sum.angles_ms += r.times.angles_ms;
+    sum.sort_ms += r.times.sort_ms;
+    sum.integrate_ms += r.times.integrate_ms;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["read_ms"] = sum.read_ms / n;
+  state.counters["decode_ms"] = sum.decode_ms / n;
+  state.counters["angles_ms"] = sum.angles_ms / n;
+  state.counters["sort_ms"] = sum.sort_ms / n;
+  state.counters["integrate_ms"] = sum.integrate_ms / n;
+  state.counters["total_ms"] = sum.total_ms() / n;
+}
+BENCHMARK(BM_ReduceFile)
+    ->ArgName("median")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Angles of every pixel of the image, in pixel order, with their values.
+struct Keys {
+  std::vector<std::uint64_t> keys;
+  std::vector<std::uint32_t> values;
+};
+const Keys& angle_keys() {
+  static const Keys k = [] {
+    const RingPattern s = pattern();
+    Keys out;
+    out.keys.resize(std::size_t{kSize} * kSize);
+    out.values.resize(out.keys.size());
+    for (int row = 0; row < kSize; ++row) {
+      for (int col = 0; col < kSize; ++col) {
+        const std::size_t i = std::size_t{kSize} * row + col;
+        out.keys[i] = order_key(pixel_two_theta(s, col, row));
+        out.values[i] = static_cast<std::uint32_t>(i);
+      }
+    }
+    return out;
+  }();
+  return k;
+}
+
+void BM_RadixSortAngles(benchmark::State& state) {
+  const Keys& source = angle_keys();
+  const std::size_t n = source.keys.size();
+  std::vector<std::uint64_t> keys(n), key_scratch(n);
+  std::vector<std::uint32_t> values(n), value_scratch(n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(source.keys.begin(), source.keys.end(), keys.begin());
+    std::copy(source.values.begin(), source.values.end(), values.begin());
+    state.ResumeTiming();
+    radix_sort_pairs(keys.data(), values.data(), n, key_scratch.data(), value_scratch.data());
+    benchmark::DoNotOptimize(keys.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(source.keys.size()));
+}
+BENCHMARK(BM_RadixSortAngles)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_StdSortAngles(benchmark::State& state) {
+  const Keys& source = angle_keys();
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs(source.keys.size());
+    for (std::size_t i = 0; i < pairs.size(); ++i) pairs[i] = {source.keys[i], source.values[i]};
+    state.ResumeTiming();
+    std::sort(pairs.begin(), pairs.end());
+    benchmark::DoNotOptimize(pairs.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(source.keys.size()));
+}
+BENCHMARK(BM_StdSortAngles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  restart_with_huge_pages(argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the module and vokip-reduce, then reduces the shipped MAR345 sample
+# to a profile (out/rings.xy), a plot (out/rings.svg), a FIT2D-style .chi and
+# a CSV of every statistic.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)" --target vokip vokip-reduce
+build/tools/vokip-reduce samples/rings.mar1200 --svg --chi --csv -o out
