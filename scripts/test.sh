@@ -15,3 +15,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOKIP_SANITIZE=ON -DVOKIP_BENCHMARKS=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ctest --output-on-failure -j"$jobs")
+
+# The fuzz harnesses (clang, libFuzzer) over their seeds and every input that
+# once broke something.
+FUZZ_CXX=clang++-14 fuzz/run_regressions.sh build-fuzz

@@ -155,6 +155,12 @@ std::vector<BadFile> bad_files() {
   b = bytes;
   std::memcpy(b.data() + high_line, "HIGH           lots", 19);
   bad.push_back({"overflow count not a number", b, "is not a count"});
+  // Counts no integer type holds, and one whose record size would overflow.
+  for (const char* huge : {"HIGH           1e30", "HIGH           2305843009213693952"}) {
+    b = bytes;
+    std::memcpy(b.data() + high_line, huge, std::strlen(huge));
+    bad.push_back({huge, b, "is not a count"});
+  }
   b = bytes;
   put_u32_le(&b, 4096, 65);
   bad.push_back({"overflow address past the end", b, "addresses pixel 65, outside 1..64"});

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -134,6 +135,8 @@ void take_geometry(Mar345Header* h) {
   }
 }
 
+constexpr double kLargestCount = 2147483647.0;
+
 // HIGH from the text when it is there, else the binary word.
 bool overflow_count(const Mar345Header& h, std::int64_t* high, std::string* error) {
   *high = h.words[2];
@@ -141,7 +144,9 @@ bool overflow_count(const Mar345Header& h, std::int64_t* high, std::string* erro
     if (key != "HIGH") continue;
     const std::vector<std::string> words = split_words(rest);
     const std::optional<double> v = words.empty() ? std::nullopt : number(words[0]);
-    if (!v || *v != static_cast<double>(static_cast<std::int64_t>(*v))) {
+    // A count is whole and, like the binary word, fits 32 bits; testing the
+    // range first keeps the conversion below defined.
+    if (!v || std::fabs(*v) > kLargestCount || *v != std::floor(*v)) {
       *error = "the HIGH keyword '" + rest + "' is not a count";
       return false;
     }
