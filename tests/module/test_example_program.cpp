@@ -5,23 +5,16 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+#include "support/run_command.h"
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p)) out += buf;
-  pclose(p);
-  return out;
-}
+namespace {
 
 TEST(ExampleProgram, ReduceCompilesInTheOpenHost) {
   if (std::system("command -v gdl >/dev/null 2>&1") != 0) GTEST_SKIP() << "gdl is not installed";
   const std::string examples = std::string(VOKIP_SOURCE_DIR) + "/examples";
-  const std::string out = run("cd /tmp && gdl -quiet -e \"!PATH='" + examples +
-                              ":'+!PATH & resolve_routine, 'reduce' & print, 'compiled-ok'\" 2>&1");
+  const std::string out =
+      run_command("cd /tmp && gdl -quiet -e \"!PATH='" + examples +
+                  ":'+!PATH & resolve_routine, 'reduce' & print, 'compiled-ok'\" 2>&1");
   EXPECT_NE(out.find("Compiled module: REDUCE."), std::string::npos) << out;
   EXPECT_NE(out.find("compiled-ok"), std::string::npos) << out;
   // The host's own complaints start with "% " (a display warning does not count).

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "support/run_command.h"
 
 namespace {
 
@@ -24,16 +25,6 @@ std::string read_file(const std::string& path) {
   std::stringstream s;
   s << f.rdbuf();
   return s.str();
-}
-
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p)) out += buf;
-  pclose(p);
-  return out;
 }
 
 std::set<std::string> symbol_names(const std::string& nm_output) {
@@ -155,9 +146,9 @@ TEST(DescriptionFile, OpenHostRefusesUpperCaseKeywordsElsewhere) {
 
 TEST(SharedLibrary, ExportsOnlyTheLoadEntryAndLeavesHostOperationsUndefined) {
   const std::string so = std::string(VOKIP_MODULE_DIR) + "/vokip.so";
-  const auto defined = symbol_names(run("nm -D --defined-only " + so));
+  const auto defined = symbol_names(run_command("nm -D --defined-only " + so));
   EXPECT_EQ(defined, std::set<std::string>{"IDL_Load"});
-  const auto undefined = symbol_names(run("nm -D --undefined-only " + so));
+  const auto undefined = symbol_names(run_command("nm -D --undefined-only " + so));
   for (const char* op : {"IDL_MessageDefineBlock", "IDL_MessageFromBlock", "IDL_SysRtnAdd",
                          "IDL_BasicTypeConversion", "IDL_VarGetData"}) {
     EXPECT_EQ(undefined.count(op), 1u) << op;
