@@ -30,12 +30,19 @@ class PixelSelection {
                  const std::vector<OverflowRecord>& overflow, const std::uint8_t* mask,
                  const double* azimuths, const std::optional<AzimuthSector>& sector);
 
-  // Counts the pixels that take part and those left out, by reason.
-  std::int64_t count(PixelTally* tally) const;
+  // Counts the pixels that take part and those left out, by reason, and
+  // calls take(i, v) for each that takes part, in pixel order: i its index,
+  // v its full intensity.
+  template <class Take>
+  std::int64_t count(PixelTally* tally, Take&& take) const;
 
-  // Writes, in pixel order, the sort key of each taking part's angle
-  // (order_key) and its intensity. Returns how many were written.
-  std::int64_t write(const double* angles, std::uint64_t* keys, std::uint32_t* values) const;
+  // Calls take(i, v) for each pixel that takes part, as count does.
+  template <class Take>
+  void for_each_taken(Take&& take) const {
+    scan([&](std::int64_t i, std::uint32_t v, Verdict verdict) {
+      if (verdict == Verdict::take) take(i, v);
+    });
+  }
 
  private:
   enum class Verdict { take, zero, masked, off_sector };
@@ -49,6 +56,47 @@ class PixelSelection {
   const double* azimuths_;
   double sector_from_ = 0, sector_span_ = 360;
 };
+
+template <class Visit>
+void PixelSelection::scan(Visit&& visit) const {
+  const double to = sector_from_ + sector_span_;
+  auto next = overflow_.begin();
+  std::int64_t next_index = next == overflow_.end() ? n_ : next->address - 1;
+  for (std::int64_t i = 0; i < n_; ++i) {
+    std::uint32_t v = image_[i];
+    if (i == next_index) {
+      v = next->value;
+      ++next;
+      next_index = next == overflow_.end() ? n_ : next->address - 1;
+    }
+    Verdict verdict = Verdict::take;
+    if (v == 0) {
+      verdict = Verdict::zero;
+    } else if (mask_ && mask_[i]) {
+      verdict = Verdict::masked;
+    } else if (azimuths_) {
+      const double a = azimuths_[i];
+      const bool inside =
+          (a >= sector_from_ && a < to) || (a + 360 >= sector_from_ && a + 360 < to);
+      if (!inside) verdict = Verdict::off_sector;
+    }
+    visit(i, v, verdict);
+  }
+}
+
+template <class Take>
+std::int64_t PixelSelection::count(PixelTally* tally, Take&& take) const {
+  std::int64_t counts[4] = {0, 0, 0, 0};
+  scan([&](std::int64_t i, std::uint32_t v, Verdict verdict) {
+    ++counts[static_cast<int>(verdict)];
+    if (verdict == Verdict::take) take(i, v);
+  });
+  tally->total = n_;
+  tally->zero = counts[static_cast<int>(Verdict::zero)];
+  tally->masked = counts[static_cast<int>(Verdict::masked)];
+  tally->off_sector = counts[static_cast<int>(Verdict::off_sector)];
+  return counts[static_cast<int>(Verdict::take)];
+}
 
 // The full-intensity image, for checks.
 std::vector<std::uint32_t> full_intensities(const std::uint16_t* image, std::int64_t n,

@@ -1,102 +1,82 @@
 #include "reduce/radix_sort.h"
 
 #include <algorithm>
-#include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
-// The passes sort by a prefix: the top kPrefixBits bits of the key's offset
-// from the smallest key. On angles that is about 10^-7 of a degree, so runs
-// that share a prefix are short; they are put in order afterwards.
-constexpr int kDigitBits = 8;
-constexpr int kPasses = 4;
-constexpr int kPrefixBits = kDigitBits * kPasses;
-constexpr std::uint64_t kBuckets = std::uint64_t{1} << kDigitBits;
+// Pairs per bucket of the pass through memory: a bucket and its work arrays
+// then fit in the second-level cache.
+constexpr std::size_t kBucketEntries = 8192;
+// Each bucket is a write stream of the pass through memory; more streams
+// than this cost more there than smaller buckets save in cache.
+constexpr std::size_t kMostBuckets = 1024;
+// Cells per pair of a bucket's own pass: few cells then hold two pairs.
+constexpr std::size_t kCellsPerEntry = 2;
+// Moves per pair that the insertion sort of a bucket may make before a merge
+// sort takes over, for keys bunched closer than the cells resolve.
+constexpr std::size_t kMovesPerEntry = 8;
 constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
 constexpr std::uint64_t kNanKey = std::numeric_limits<std::uint64_t>::max();
-constexpr std::size_t kLongestInsertionRun = 48;
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
-std::uint64_t bits_of(double v) {
+std::uint32_t load_value(const unsigned char* values, std::size_t slot) {
+  std::uint32_t v;
+  std::memcpy(&v, values + slot * sizeof v, sizeof v);
+  return v;
+}
+void store_double(unsigned char* values, std::size_t i, double v) {
+  std::memcpy(values + i * sizeof v, &v, sizeof v);
+}
+
+// order_key of a key known not to be NaN.
+std::uint64_t number_key(double v) {
   std::uint64_t u;
   std::memcpy(&u, &v, sizeof u);
-  return u;
+  return (u & kSign) ? ~u : (u | kSign);
 }
 
-int bit_width(std::uint64_t v) {
-  int w = 0;
-  while (v) {
-    ++w;
-    v >>= 1;
+// Puts the pairs in order, stably; false when they are too far from order
+// for insertion to be quick.
+bool insertion_sort(std::uint64_t* keys, std::uint32_t* values, std::size_t m) {
+  std::size_t moves_left = kMovesPerEntry * m;
+  for (std::size_t i = 1; i < m; ++i) {
+    const std::uint64_t k = keys[i];
+    if (!(keys[i - 1] > k)) continue;
+    const std::uint32_t v = values[i];
+    std::size_t j = i;
+    do {
+      keys[j] = keys[j - 1];
+      values[j] = values[j - 1];
+      --j;
+    } while (j > 0 && keys[j - 1] > k);
+    keys[j] = k;
+    values[j] = v;
+    if (i - j > moves_left) return false;
+    moves_left -= i - j;
   }
-  return w;
+  return true;
 }
 
-class Prefix {
- public:
-  Prefix(const std::uint64_t* keys, std::size_t n) {
-    std::uint64_t low = kNanKey, high = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint64_t k = keys[i];
-      low = std::min(low, k);
-      if (k != kNanKey) high = std::max(high, k);
-    }
-    low_ = low;
-    const std::uint64_t span = high > low ? high - low : 0;
-    shift_ = std::max(0, bit_width(span) - kPrefixBits);
-  }
-  // Keys above the largest number (the NaN key) share the top prefix.
-  std::uint64_t operator()(std::uint64_t k) const {
-    return std::min((k - low_) >> shift_, (std::uint64_t{1} << kPrefixBits) - 1);
-  }
-
- private:
-  std::uint64_t low_ = 0;
-  int shift_ = 0;
-};
-
-// Sorts each run of keys that share their prefix by the whole key, stably:
-// insertion for short runs, a merge sort for long ones.
-void order_runs(const Prefix& prefix, std::uint64_t* keys, std::uint32_t* values, std::size_t n) {
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> run;
-  for (std::size_t first = 0; first < n;) {
-    const std::uint64_t p = prefix(keys[first]);
-    std::size_t end = first + 1;
-    while (end < n && prefix(keys[end]) == p) ++end;
-    if (end - first > kLongestInsertionRun) {
-      run.clear();
-      for (std::size_t i = first; i < end; ++i) run.emplace_back(keys[i], values[i]);
-      std::stable_sort(run.begin(), run.end(),
-                       [](const auto& a, const auto& b) { return a.first < b.first; });
-      for (std::size_t i = first; i < end; ++i) {
-        keys[i] = run[i - first].first;
-        values[i] = run[i - first].second;
-      }
-    } else {
-      for (std::size_t i = first + 1; i < end; ++i) {
-        const std::uint64_t k = keys[i];
-        const std::uint32_t v = values[i];
-        std::size_t j = i;
-        for (; j > first && keys[j - 1] > k; --j) {
-          keys[j] = keys[j - 1];
-          values[j] = values[j - 1];
-        }
-        keys[j] = k;
-        values[j] = v;
-      }
-    }
-    first = end;
+void merge_sort(std::uint64_t* keys, std::uint32_t* values, std::size_t m) {
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs(m);
+  for (std::size_t i = 0; i < m; ++i) pairs[i] = {keys[i], values[i]};
+  std::stable_sort(pairs.begin(), pairs.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 0; i < m; ++i) {
+    keys[i] = pairs[i].first;
+    values[i] = pairs[i].second;
   }
 }
 
 }  // namespace
 
 std::uint64_t order_key(double v) {
-  if (v != v) return kNanKey;
-  const std::uint64_t u = bits_of(v);
-  return (u & kSign) ? ~u : (u | kSign);
+  return v != v ? kNanKey : number_key(v);
 }
 
 double from_order_key(std::uint64_t key) {
@@ -106,62 +86,117 @@ double from_order_key(std::uint64_t key) {
   return v;
 }
 
-bool radix_sort_pairs(std::uint64_t* keys, std::uint32_t* values, std::size_t n,
-                      std::uint64_t* key_scratch, std::uint32_t* value_scratch) {
-  if (n > std::numeric_limits<std::uint32_t>::max()) {
-    throw std::invalid_argument("radix_sort_pairs: more than 2^32 - 1 keys");
-  }
-  if (n < 2) return false;
-
-  const Prefix prefix(keys, n);
-  std::vector<std::array<std::uint32_t, kBuckets>> counts(kPasses);
-  for (auto& c : counts) c.fill(0);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t p = prefix(keys[i]);
-    for (int pass = 0; pass < kPasses; ++pass) {
-      ++counts[pass][(p >> (pass * kDigitBits)) & (kBuckets - 1)];
+KeyRange finite_range(const double* keys, std::size_t n) {
+  // Four of each, so that neighbouring comparisons overlap; a NaN compares
+  // false and is passed over.
+  double lo[4] = {kInf, kInf, kInf, kInf}, hi[4] = {-kInf, -kInf, -kInf, -kInf};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    for (int j = 0; j < 4; ++j) {
+      const double k = keys[i + j];
+      lo[j] = k < lo[j] ? k : lo[j];
+      hi[j] = k > hi[j] ? k : hi[j];
     }
   }
-
-  std::uint64_t* key_from = keys;
-  std::uint64_t* key_to = key_scratch;
-  std::uint32_t* value_from = values;
-  std::uint32_t* value_to = value_scratch;
-  bool in_scratch = false;
-  for (int pass = 0; pass < kPasses; ++pass) {
-    const int shift = pass * kDigitBits;
-    const std::array<std::uint32_t, kBuckets>& count = counts[pass];
-    bool all_same = false;
-    for (std::uint32_t c : count) all_same = all_same || c == n;
-    if (all_same) continue;
-
-    std::array<std::uint32_t, kBuckets> next{};
-    std::uint32_t sum = 0;
-    for (std::uint64_t b = 0; b < kBuckets; ++b) {
-      next[b] = sum;
-      sum += count[b];
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint64_t k = key_from[i];
-      const std::uint32_t to = next[(prefix(k) >> shift) & (kBuckets - 1)]++;
-      key_to[to] = k;
-      value_to[to] = value_from[i];
-    }
-    std::swap(key_from, key_to);
-    std::swap(value_from, value_to);
-    in_scratch = !in_scratch;
+  for (; i < n; ++i) {
+    lo[0] = keys[i] < lo[0] ? keys[i] : lo[0];
+    hi[0] = keys[i] > hi[0] ? keys[i] : hi[0];
   }
-  order_runs(prefix, key_from, value_from, n);
-  return in_scratch;
+  KeyRange r{std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3])),
+             std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]))};
+  if (r.lo > -kInf && r.hi < kInf) return r;
+  r = {kInf, -kInf};
+  for (i = 0; i < n; ++i) {
+    if (std::isfinite(keys[i])) {
+      r.lo = std::min(r.lo, keys[i]);
+      r.hi = std::max(r.hi, keys[i]);
+    }
+  }
+  return r;
 }
 
-void radix_sort_pairs(std::vector<std::uint64_t>* keys, std::vector<std::uint32_t>* values) {
-  const std::size_t n = keys->size();
-  if (values->size() != n) throw std::invalid_argument("radix_sort_pairs: sizes differ");
-  std::vector<std::uint64_t> key_scratch(n);
-  std::vector<std::uint32_t> value_scratch(n);
-  if (radix_sort_pairs(keys->data(), values->data(), n, key_scratch.data(), value_scratch.data())) {
-    keys->swap(key_scratch);
-    values->swap(value_scratch);
+KeyDigit::KeyDigit(const KeyRange& range, std::size_t digits)
+    : last_(static_cast<double>(digits - 1)), nan_(digits) {
+  if (range.lo <= range.hi) {
+    lo_ = range.lo;
+    // Infinite for equal ends: the keys there meet 0 * inf = NaN, digit 0,
+    // the others the end digits. 0 when the span overflows: digit 0.
+    scale_ = static_cast<double>(digits) / (range.hi - range.lo);
   }
+}
+
+RadixSort::RadixSort(const KeyRange& range, std::size_t most_keys)
+    : buckets_(std::clamp<std::size_t>(most_keys / kBucketEntries, 1, kMostBuckets)),
+      digit_(range, buckets_),
+      start_(buckets_ + 2, 0) {
+  if (most_keys > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::invalid_argument("RadixSort: more than 2^32 - 1 keys");
+  }
+}
+
+RadixSort::Placer RadixSort::placer(double* sorted_keys, void* values) {
+  for (std::size_t b = 1; b < start_.size(); ++b) start_[b] += start_[b - 1];
+  n_ = start_.back();
+  next_.assign(start_.begin(), start_.end() - 1);
+  sorted_keys_ = sorted_keys;
+  values_ = static_cast<unsigned char*>(values);
+  return Placer(digit_, next_.data(), start_.data(), sorted_keys,
+                reinterpret_cast<std::uint32_t*>(values_));
+}
+
+void RadixSort::finish() {
+  for (std::size_t b = 0; b < buckets_; ++b) {
+    if (start_[b + 1] > start_[b]) sort_bucket(b);
+  }
+  // The NaN keys stay as placed. Downwards, each value's double covers only
+  // 32-bit slots already read.
+  const std::size_t s = start_[buckets_];
+  for (std::size_t i = n_; i-- > s;) store_double(values_, i, load_value(values_, s + i));
+}
+
+// A counting pass over fine cells of the bucket's share of the range, in
+// cache, leaves only pairs that share a cell out of order.
+void RadixSort::sort_bucket(std::size_t b) {
+  const std::size_t s = start_[b], m = start_[b + 1] - s;
+  double* keys = sorted_keys_ + s;
+  const std::size_t cells = kCellsPerEntry * m;
+  const KeyDigit digit = digit_;
+  const double first = static_cast<double>(b), per = static_cast<double>(cells), last = per - 1;
+  auto cell = [&](double key) -> std::size_t {
+    const double y = (digit.position(key) - first) * per;
+    if (y >= last) return cells - 1;
+    return y > 0 ? static_cast<std::size_t>(y) : 0;
+  };
+  std::vector<std::uint32_t>& end = cell_end_;
+  end.assign(cells + 1, 0);
+  for (std::size_t i = 0; i < m; ++i) ++end[cell(keys[i]) + 1];
+  for (std::size_t c = 1; c <= cells; ++c) end[c] += end[c - 1];
+
+  bucket_keys_.resize(m);
+  bucket_values_.resize(m);
+  std::uint64_t* k = bucket_keys_.data();
+  std::uint32_t* v = bucket_values_.data();
+  const unsigned char* value_in = values_ + s * sizeof(double);
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::uint32_t to = end[cell(keys[i])]++;
+    k[to] = number_key(keys[i]);
+    v[to] = load_value(value_in, i);
+  }
+  if (!insertion_sort(k, v, m)) merge_sort(k, v, m);
+  // Every value of the bucket is read: its doubles may now cover them.
+  unsigned char* value_out = values_ + s * sizeof(double);
+  for (std::size_t i = 0; i < m; ++i) {
+    keys[i] = from_order_key(k[i]);
+    store_double(value_out, i, v[i]);
+  }
+}
+
+void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size_t n,
+                      double* sorted_keys, double* sorted_values) {
+  RadixSort sort(finite_range(keys, n), n);
+  RadixSort::Counter count = sort.counter();
+  for (std::size_t i = 0; i < n; ++i) count(keys[i]);
+  RadixSort::Placer place = sort.placer(sorted_keys, sorted_values);
+  for (std::size_t i = 0; i < n; ++i) place(keys[i], values[i]);
+  sort.finish();
 }

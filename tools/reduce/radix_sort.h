@@ -1,23 +1,120 @@
-// Sorting pixels by angle: a stable LSD radix sort of 64-bit keys carrying a
-// 32-bit value each, and the map from doubles to keys that sort like them.
+// Sorting pixels by angle: a stable MSD radix sort of double keys carrying a
+// 32-bit value each. Its digits are a key's position within a range, so one
+// pass through memory and one in cache put nearly every key in place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// Unsigned keys in the order of the doubles: negatives before positives,
-// -0 just before +0, and every NaN last.
+// Unsigned keys in the order the sort gives the doubles: negatives before
+// positives, -0 just before +0, and every NaN last.
 std::uint64_t order_key(double v);
 // The double of a key (every NaN comes back as a NaN).
 double from_order_key(std::uint64_t key);
 
-// Sorts keys[0, n) ascending, moving values with them; equal keys keep their
-// order. The scratch arrays hold n entries each and may be any memory the
-// caller no longer needs. Returns true when the sorted pairs ended in the
-// scratch arrays, false when in keys and values. Digits on which all keys
-// agree cost no pass.
-bool radix_sort_pairs(std::uint64_t* keys, std::uint32_t* values, std::size_t n,
-                      std::uint64_t* key_scratch, std::uint32_t* value_scratch);
+// The smallest and largest finite key; lo > hi when there is none.
+struct KeyRange {
+  double lo, hi;
+};
+KeyRange finite_range(const double* keys, std::size_t n);
 
-// The same, sorted in place in the vectors.
-void radix_sort_pairs(std::vector<std::uint64_t>* keys, std::vector<std::uint32_t>* values);
+// The first digit: a key's position in a range, truncated and clamped to
+// 0 to last; NaN gets last + 1. Each step (subtract, multiply, truncate,
+// clamp) never decreases as the key grows, so digits come in key order.
+class KeyDigit {
+ public:
+  KeyDigit(const KeyRange& range, std::size_t digits);
+  std::size_t operator()(double key) const {
+    if (key != key) return nan_;
+    const double y = position(key);
+    if (y >= last_) return nan_ - 1;
+    return y > 0 ? static_cast<std::size_t>(y) : 0;  // a NaN position: 0
+  }
+  // Digit d holds the keys whose position lies in [d, d + 1), the end
+  // digits also those beyond.
+  double position(double key) const { return (key - lo_) * scale_; }
+
+ private:
+  double lo_ = 0, scale_ = 0, last_;
+  std::size_t nan_;
+};
+
+// Sorts pairs that the caller produces twice in the same order: each key
+// once to count it, then each pair to place it. So the pairs need not be
+// stored before the sort: a caller that selects them from larger arrays
+// selects them again instead. The sorted keys go to an array of their own,
+// the values to one of doubles; the pairs of a bucket are placed in the
+// bucket's own share of these, its 32-bit values in the first half of the
+// share of the doubles, so sorting a bucket rewrites memory it has just read.
+class RadixSort {
+ public:
+  // Any range sorts correctly; the keys' own (finite_range) sorts fastest.
+  // At most most_keys keys, under 2^32, will be counted.
+  RadixSort(const KeyRange& range, std::size_t most_keys);
+
+  // Counts a key. A copy, kept in a local while counting, lets the compiler
+  // keep its fields in registers.
+  class Counter {
+   public:
+    void operator()(double key) { ++counts_[digit_(key) + 1]; }
+
+   private:
+    friend class RadixSort;
+    Counter(const KeyDigit& digit, std::uint32_t* counts) : digit_(digit), counts_(counts) {}
+    KeyDigit digit_;
+    std::uint32_t* counts_;
+  };
+  Counter counter() { return Counter(digit_, start_.data()); }
+
+  // Places a pair, in the order its key was counted.
+  class Placer {
+   public:
+    void operator()(double key, std::uint32_t value) {
+      const std::size_t b = digit_(key);
+      const std::uint32_t to = next_[b]++;
+      keys_[to] = key;
+      values_[std::size_t{to} + start_[b]] = value;  // slot 2 start + k for bucket b's k-th
+    }
+
+   private:
+    friend class RadixSort;
+    Placer(const KeyDigit& digit, std::uint32_t* next, const std::uint32_t* start, double* keys,
+           std::uint32_t* values)
+        : digit_(digit), next_(next), start_(start), keys_(keys), values_(values) {}
+    KeyDigit digit_;
+    std::uint32_t* next_;
+    const std::uint32_t* start_;
+    double* keys_;
+    std::uint32_t* values_;
+  };
+  // After all keys are counted: a placer into sorted_keys and values, each
+  // memory for as many doubles as keys were counted.
+  Placer placer(double* sorted_keys, void* values);
+
+  // After all pairs are placed: sorts them, ascending in order_key's order,
+  // equal keys in the order they came, NaN keys last as they were; values
+  // then holds the values as doubles.
+  void finish();
+
+ private:
+  void sort_bucket(std::size_t b);
+
+  std::size_t buckets_;
+  KeyDigit digit_;
+  // Bucket b's pairs go to [start_[b], start_[b + 1]); the last is NaN's.
+  std::vector<std::uint32_t> start_, next_;
+  std::size_t n_ = 0;
+  double* sorted_keys_ = nullptr;
+  unsigned char* values_ = nullptr;
+  // Work arrays for one bucket, kept from bucket to bucket.
+  std::vector<std::uint32_t> cell_end_;
+  std::vector<std::uint64_t> bucket_keys_;
+  std::vector<std::uint32_t> bucket_values_;
+};
+
+// Sorts the pairs (keys[i], values[i]), i < n, into sorted_keys and
+// sorted_values: ascending in order_key's order, equal keys in input order,
+// NaN keys last as they were. The inputs must not overlap the outputs.
+void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size_t n,
+                      double* sorted_keys, double* sorted_values);

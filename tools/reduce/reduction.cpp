@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -36,92 +35,75 @@ std::int64_t default_bin_count(const Geometry& g, int size) {
 struct AxisOf {
   Axis axis;
   double wavelength;
-  double operator()(std::uint64_t key) const {
-    const double two_theta = from_order_key(key);
+  double operator()(double two_theta) const {
     return axis == Axis::q ? q_from_two_theta(two_theta, wavelength) : two_theta;
   }
 };
 
 // First index in [0, n) whose axis value is not below the edge.
-std::size_t first_not_below_key(const std::uint64_t* keys, std::size_t n, const AxisOf& axis_of,
+std::size_t first_not_below_key(const double* keys, std::size_t n, const AxisOf& axis_of,
                                 double edge) {
   return static_cast<std::size_t>(
-      std::partition_point(keys, keys + n, [&](std::uint64_t k) { return edge > axis_of(k); }) -
-      keys);
-}
-
-template <class T>
-T load(const void* base, std::size_t i) {
-  T v;
-  std::memcpy(&v, static_cast<const char*>(base) + i * sizeof(T), sizeof(T));
-  return v;
-}
-template <class T>
-void store(void* base, std::size_t i, T v) {
-  std::memcpy(static_cast<char*>(base) + i * sizeof(T), &v, sizeof(T));
+      std::partition_point(keys, keys + n, [&](double k) { return edge > axis_of(k); }) - keys);
 }
 
 // The pixels that take part, sorted by angle, as the host double arrays of
-// keys and values the integration reads. The sort works inside the host's
-// own arrays, so a large image needs no other big buffers: keys sort in the
-// key array with the spent angle map as scratch, the 32-bit values in the
-// two halves of the value array. Keys outside the bins are dropped; the
-// arrays' tail past the used pixels holds NaN keys, which belong to no bin.
+// keys and values the integration reads. The sort places each pixel's angle
+// and intensity straight from the image and angle map into the host's own
+// arrays and sorts them there, so a large image needs no other big buffers.
+// Keys outside the bins are dropped; the arrays' tail past the used pixels
+// holds NaN keys, which belong to no bin.
 struct SortedPixels {
   IDL_VPTR keys = nullptr, values = nullptr;
   BinLayout layout;
 };
 
-std::string sort_pixels(const PixelSelection& selection, std::int64_t kept, IDL_VPTR angles,
+std::string sort_pixels(const PixelSelection& selection, std::int64_t pixels, const double* angles,
                         const ReductionRequest& request, const Geometry& g, int size,
                         SortedPixels* out, PixelTally* tally) {
+  // Buckets over the range of every pixel's angle: found without selecting
+  // the pixels, and close to the range of those that take part.
+  RadixSort sort(finite_range(angles, static_cast<std::size_t>(pixels)),
+                 static_cast<std::size_t>(pixels));
+  RadixSort::Counter count = sort.counter();
+  const std::int64_t kept =
+      selection.count(tally, [&](std::int64_t i, std::uint32_t) { count(angles[i]); });
+  if (kept == 0) return "no pixel left: every one is zero, masked or outside the sector";
   const std::size_t n = static_cast<std::size_t>(kept);
   out->keys = vokip_host::make_array(IDL_TYP_DOUBLE, {kept});
   out->values = vokip_host::make_array(IDL_TYP_DOUBLE, {kept});
-  void* key_memory = vokip_host::data(out->keys);
-  void* value_memory = vokip_host::data(out->values);  // 2n 32-bit slots
-  auto* keys = static_cast<std::uint64_t*>(key_memory);
-  auto* values = static_cast<std::uint32_t*>(value_memory);
-  auto* key_scratch = static_cast<std::uint64_t*>(vokip_host::data(angles));
-  selection.write(vokip_host::data_as<double>(angles), keys, values);
-  const bool in_scratch = radix_sort_pairs(keys, values, n, key_scratch, values + n);
-  const std::uint64_t* sorted_keys = in_scratch ? key_scratch : keys;
-  // The values as the second half holds them: n slots after the first.
-  if (!in_scratch) std::memcpy(values + n, values, n * sizeof(std::uint32_t));
+  double* keys = vokip_host::data_as<double>(out->keys);
+  void* value_memory = vokip_host::data(out->values);
+  RadixSort::Placer place = sort.placer(keys, value_memory);
+  selection.for_each_taken([&](std::int64_t i, std::uint32_t v) { place(angles[i], v); });
+  sort.finish();
+  double* values = static_cast<double*>(value_memory);
 
   // NaN angles sort last and belong to no bin.
   const std::size_t numbers = static_cast<std::size_t>(
-      std::lower_bound(sorted_keys, sorted_keys + n, order_key(std::nan(""))) - sorted_keys);
+      std::partition_point(keys, keys + n, [](double k) { return !std::isnan(k); }) - keys);
   if (numbers == 0) return "no pixel has an angle (the geometry gives none)";
   const AxisOf axis_of{request.axis, g.wavelength_angstrom.value_or(1)};
   std::string error;
-  if (!lay_out_bins(request.bins, axis_of(sorted_keys[0]), axis_of(sorted_keys[numbers - 1]),
+  if (!lay_out_bins(request.bins, axis_of(keys[0]), axis_of(keys[numbers - 1]),
                     default_bin_count(g, size), &out->layout, &error)) {
     return error;
   }
-  const std::size_t lo =
-      first_not_below_key(sorted_keys, numbers, axis_of, out->layout.edges.front());
-  const std::size_t hi =
-      first_not_below_key(sorted_keys, numbers, axis_of, out->layout.edges.back());
+  const std::size_t lo = first_not_below_key(keys, numbers, axis_of, out->layout.edges.front());
+  const std::size_t hi = first_not_below_key(keys, numbers, axis_of, out->layout.edges.back());
   tally->used = static_cast<std::int64_t>(hi - lo);
   tally->off_range = kept - tally->used;
   if (tally->used == 0) return "no pixel lies inside the range of the bins";
 
-  // Upwards, every slot is read before it is written over: keys move down
-  // (or come from the scratch), and value i lands on 32-bit slots 2i and
-  // 2i + 1, below the second-half slot n + lo + i it comes from.
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i < hi - lo) {
-      const double key = axis_of(sorted_keys[lo + i]);
-      const double value = load<std::uint32_t>(value_memory, n + lo + i);
-      store<double>(key_memory, i, key);
-      store<double>(value_memory, i, value);
-    } else {
-      store<double>(key_memory, i, nan);
-      store<double>(value_memory, i, 0.0);
+  // Upwards every entry moves down to its place, or stays.
+  if (lo > 0 || request.axis != Axis::two_theta) {
+    for (std::size_t i = 0; i < hi - lo; ++i) {
+      keys[i] = axis_of(keys[lo + i]);
+      values[i] = values[lo + i];
     }
   }
+  std::fill(keys + (hi - lo), keys + n, std::numeric_limits<double>::quiet_NaN());
+  std::fill(values + (hi - lo), values + n, 0.0);
   return "";
 }
 
@@ -178,10 +160,9 @@ std::string run(const std::string& path, const ReductionRequest& request,
                                  h.overflow, request.mask ? request.mask->excluded.data() : nullptr,
                                  azimuths ? vokip_host::data_as<double>(azimuths) : nullptr,
                                  request.sector);
-  const std::int64_t kept = selection.count(&r->pixels);
-  if (kept == 0) return "no pixel left: every one is zero, masked or outside the sector";
   SortedPixels sorted;
-  error = sort_pixels(selection, kept, angles, request, g, h.size, &sorted, &r->pixels);
+  error = sort_pixels(selection, h.pixel_count(), vokip_host::data_as<double>(angles), request, g,
+                      h.size, &sorted, &r->pixels);
   if (!error.empty()) return error;
   times.sort_ms = ms_since(start);
 
