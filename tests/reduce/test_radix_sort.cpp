@@ -60,12 +60,17 @@ std::vector<std::uint32_t> input_values(std::size_t n) {
   return values;
 }
 
-Sorted sort_pairs(const std::vector<double>& keys) {
+Sorted sort_pairs(const std::vector<double>& keys, unsigned threads = 0) {
   const std::size_t n = keys.size();
   const std::vector<std::uint32_t> values = input_values(n);
   Sorted out{std::vector<double>(n, -1.0), std::vector<double>(n, -1.0)};
-  radix_sort_pairs(keys.data(), values.data(), n, out.keys.data(), out.values.data());
+  radix_sort_pairs(keys.data(), values.data(), n, out.keys.data(), out.values.data(), threads);
   return out;
+}
+
+bool same_bytes(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // The same through the class, with the given range for its buckets.
@@ -260,6 +265,53 @@ TEST(RadixSort, SortsWhateverRangeItIsGiven) {
   for (const KeyRange& range : ranges) {
     SCOPED_TRACE(testing::Message() << "range " << range.lo << ".." << range.hi);
     expect_like_reference(keys, sort_pairs_in(keys, range));
+  }
+}
+
+TEST(RadixSort, TwoThreadsGiveTheBytesOfOne) {
+  // More keys than the automatic choice sorts on one thread, with many ties
+  // (angles on a grid of 1e-5 degrees), bunches, infinities and NaN.
+  std::mt19937_64 random(23);
+  std::uniform_real_distribution<double> angle(0.0, 60.0);
+  std::uniform_int_distribution<int> kind(0, 99);
+  std::vector<double> keys(RadixSort::kThreadedKeys + 300000);
+  for (double& k : keys) {
+    const int c = kind(random);
+    if (c < 2) {
+      k = nan_with_payload(random(), c == 0);
+    } else if (c < 4) {
+      k = c == 2 ? kInf : -kInf;
+    } else if (c < 14) {
+      k = 12.5 + 1e-12 * static_cast<double>(c);  // a bunch of close ties
+    } else {
+      k = std::round(angle(random) * 1e5) / 1e5;
+    }
+  }
+  const Sorted one = sort_pairs(keys, 1);
+  const Sorted two = sort_pairs(keys, 2);
+  EXPECT_TRUE(same_bytes(one.keys, two.keys));
+  EXPECT_TRUE(same_bytes(one.values, two.values));
+  expect_like_reference(keys, two);
+  const Sorted chosen = sort_pairs(keys);
+  EXPECT_TRUE(same_bytes(one.keys, chosen.keys));
+  EXPECT_TRUE(same_bytes(one.values, chosen.values));
+}
+
+TEST(RadixSort, TwoThreadsHandleTinyAndEqualInputs) {
+  const std::vector<std::vector<double>> inputs = {{},
+                                                   {4.0},
+                                                   {kNan},
+                                                   {2.0, 1.0},
+                                                   std::vector<double>(1000, 7.0),
+                                                   std::vector<double>(1000, kNan),
+                                                   {kInf, -kInf, kInf, kNan, -kInf}};
+  for (const std::vector<double>& keys : inputs) {
+    SCOPED_TRACE(testing::Message() << keys.size() << " keys");
+    const Sorted one = sort_pairs(keys, 1);
+    const Sorted two = sort_pairs(keys, 2);
+    EXPECT_TRUE(same_bytes(one.keys, two.keys));
+    EXPECT_TRUE(same_bytes(one.values, two.values));
+    expect_like_reference(keys, two);
   }
 }
 

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -144,9 +147,42 @@ RadixSort::Placer RadixSort::placer(double* sorted_keys, void* values) {
                 reinterpret_cast<std::uint32_t*>(values_));
 }
 
-void RadixSort::finish() {
-  for (std::size_t b = 0; b < buckets_; ++b) {
-    if (start_[b + 1] > start_[b]) sort_bucket(b);
+void RadixSort::finish(unsigned threads) {
+  if (threads == 0) {
+    threads = n_ >= kThreadedKeys && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  }
+  if (threads < 2) {
+    sort_buckets(0, buckets_, work_);
+  } else {
+    // Two runs of buckets with about as many pairs each. A bucket's pairs
+    // and the memory its sort writes lie in its own share of the arrays, so
+    // the threads share nothing they write.
+    const std::size_t half = start_[buckets_] / 2;
+    const std::size_t split = static_cast<std::size_t>(
+        std::upper_bound(start_.begin(), start_.begin() + buckets_ + 1, half) - start_.begin() - 1);
+    Work second_work;
+    std::exception_ptr second_error;
+    std::thread second;
+    try {
+      second = std::thread([&] {
+        try {
+          sort_buckets(split, buckets_, second_work);
+        } catch (...) {
+          second_error = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      sort_buckets(split, buckets_, work_);  // no thread to be had: sort here
+    }
+    std::exception_ptr first_error;
+    try {
+      sort_buckets(0, split, work_);
+    } catch (...) {
+      first_error = std::current_exception();
+    }
+    if (second.joinable()) second.join();
+    if (first_error) std::rethrow_exception(first_error);
+    if (second_error) std::rethrow_exception(second_error);
   }
   // The NaN keys stay as placed. Downwards, each value's double covers only
   // 32-bit slots already read.
@@ -154,9 +190,15 @@ void RadixSort::finish() {
   for (std::size_t i = n_; i-- > s;) store_double(values_, i, load_value(values_, s + i));
 }
 
+void RadixSort::sort_buckets(std::size_t from, std::size_t to, Work& work) {
+  for (std::size_t b = from; b < to; ++b) {
+    if (start_[b + 1] > start_[b]) sort_bucket(b, work);
+  }
+}
+
 // A counting pass over fine cells of the bucket's share of the range, in
 // cache, leaves only pairs that share a cell out of order.
-void RadixSort::sort_bucket(std::size_t b) {
+void RadixSort::sort_bucket(std::size_t b, Work& work) {
   const std::size_t s = start_[b], m = start_[b + 1] - s;
   double* keys = sorted_keys_ + s;
   const std::size_t cells = kCellsPerEntry * m;
@@ -167,15 +209,15 @@ void RadixSort::sort_bucket(std::size_t b) {
     if (y >= last) return cells - 1;
     return y > 0 ? static_cast<std::size_t>(y) : 0;
   };
-  std::vector<std::uint32_t>& end = cell_end_;
+  std::vector<std::uint32_t>& end = work.cell_end;
   end.assign(cells + 1, 0);
   for (std::size_t i = 0; i < m; ++i) ++end[cell(keys[i]) + 1];
   for (std::size_t c = 1; c <= cells; ++c) end[c] += end[c - 1];
 
-  bucket_keys_.resize(m);
-  bucket_values_.resize(m);
-  std::uint64_t* k = bucket_keys_.data();
-  std::uint32_t* v = bucket_values_.data();
+  work.keys.resize(m);
+  work.values.resize(m);
+  std::uint64_t* k = work.keys.data();
+  std::uint32_t* v = work.values.data();
   const unsigned char* value_in = values_ + s * sizeof(double);
   for (std::size_t i = 0; i < m; ++i) {
     const std::uint32_t to = end[cell(keys[i])]++;
@@ -192,11 +234,11 @@ void RadixSort::sort_bucket(std::size_t b) {
 }
 
 void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size_t n,
-                      double* sorted_keys, double* sorted_values) {
+                      double* sorted_keys, double* sorted_values, unsigned threads) {
   RadixSort sort(finite_range(keys, n), n);
   RadixSort::Counter count = sort.counter();
   for (std::size_t i = 0; i < n; ++i) count(keys[i]);
   RadixSort::Placer place = sort.placer(sorted_keys, sorted_values);
   for (std::size_t i = 0; i < n; ++i) place(keys[i], values[i]);
-  sort.finish();
+  sort.finish(threads);
 }

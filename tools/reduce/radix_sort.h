@@ -94,11 +94,22 @@ class RadixSort {
 
   // After all pairs are placed: sorts them, ascending in order_key's order,
   // equal keys in the order they came, NaN keys last as they were; values
-  // then holds the values as doubles.
-  void finish();
+  // then holds the values as doubles. threads is how many threads sort the
+  // buckets, each a run of buckets of its own: 1, or 2 for any more; 0
+  // chooses 2 for at least kThreadedKeys keys on two or more cores, else 1.
+  // Every choice gives the same bytes.
+  void finish(unsigned threads = 0);
+  static constexpr std::size_t kThreadedKeys = std::size_t{1} << 20;
 
  private:
-  void sort_bucket(std::size_t b);
+  // Work arrays for one bucket, kept from bucket to bucket; one per thread.
+  struct Work {
+    std::vector<std::uint32_t> cell_end;
+    std::vector<std::uint64_t> keys;
+    std::vector<std::uint32_t> values;
+  };
+  void sort_buckets(std::size_t from, std::size_t to, Work& work);
+  void sort_bucket(std::size_t b, Work& work);
 
   std::size_t buckets_;
   KeyDigit digit_;
@@ -107,14 +118,12 @@ class RadixSort {
   std::size_t n_ = 0;
   double* sorted_keys_ = nullptr;
   unsigned char* values_ = nullptr;
-  // Work arrays for one bucket, kept from bucket to bucket.
-  std::vector<std::uint32_t> cell_end_;
-  std::vector<std::uint64_t> bucket_keys_;
-  std::vector<std::uint32_t> bucket_values_;
+  Work work_;
 };
 
 // Sorts the pairs (keys[i], values[i]), i < n, into sorted_keys and
 // sorted_values: ascending in order_key's order, equal keys in input order,
 // NaN keys last as they were. The inputs must not overlap the outputs.
+// threads is as for RadixSort::finish.
 void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size_t n,
-                      double* sorted_keys, double* sorted_values);
+                      double* sorted_keys, double* sorted_values, unsigned threads = 0);
