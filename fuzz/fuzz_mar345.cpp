@@ -31,22 +31,10 @@
 #include <vector>
 
 #include "decode/unpack_image.h"
+#include "invariant.h"
 #include "reduce/mar345_file.h"
 
 namespace {
-
-#define FUZZ_STRINGIZE_(x) #x
-#define FUZZ_STRINGIZE(x) FUZZ_STRINGIZE_(x)
-#define CHECK(condition)                                                      \
-  do {                                                                        \
-    if (!(condition)) fail("line " FUZZ_STRINGIZE(__LINE__) ": " #condition); \
-  } while (0)
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "fuzz_mar345: invariant broken at %s\n", what);
-  std::fflush(stderr);
-  __builtin_trap();
-}
 
 constexpr char kMarker[] = "CCP4 packed image";
 constexpr int kLargestDecodedSize = 256;

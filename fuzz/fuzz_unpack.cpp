@@ -22,24 +22,12 @@
 #include <vector>
 
 #include "decode/unpack_image.h"
+#include "invariant.h"
 #include "unpack_input.h"
 
 namespace {
 
 using Pixels = std::vector<std::uint16_t>;
-
-#define FUZZ_STRINGIZE_(x) #x
-#define FUZZ_STRINGIZE(x) FUZZ_STRINGIZE_(x)
-#define CHECK(condition)                                                      \
-  do {                                                                        \
-    if (!(condition)) fail("line " FUZZ_STRINGIZE(__LINE__) ": " #condition); \
-  } while (0)
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "fuzz_unpack: invariant broken at %s\n", what);
-  std::fflush(stderr);
-  __builtin_trap();
-}
 
 struct Decoded {
   UnpackResult result;
