@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "decode/decode_exact.h"
 #include "decode/unpack_image.h"
 #include "invariant.h"
 #include "unpack_input.h"
@@ -29,26 +30,15 @@ namespace {
 
 using Pixels = std::vector<std::uint16_t>;
 
-struct Decoded {
-  UnpackResult result;
-  Pixels image;
-};
-
 bool same(const UnpackResult& a, const UnpackResult& b) {
   return a.pixels == b.pixels && a.bytes_fetched == b.bytes_fetched;
 }
 
-// Decodes the first `count` bytes of `stream` into n pixels whose prior content is `before`.
+// Decodes the first `count` bytes of `stream` into n pixels whose prior
+// content is `before`, in exactly sized buffers.
 Decoded decode(const std::uint8_t* stream, std::int64_t count, std::int64_t w,
                const Pixels& before) {
-  const std::size_t n = before.size();
-  std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[static_cast<std::size_t>(count)]);
-  std::copy(stream, stream + count, bytes.get());
-  std::unique_ptr<std::uint16_t[]> output(new std::uint16_t[n]);
-  std::copy(before.begin(), before.end(), output.get());
-  const UnpackResult result =
-      unpack_image(bytes.get(), count, output.get(), static_cast<std::int64_t>(n), w);
-  return {result, Pixels(output.get(), output.get() + n)};
+  return decode_exact_with(unpack_image, stream, count, w, before);
 }
 
 // The model: one bit at a time, each pixel choosing its predictor by index.
