@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "reduce/huge_pages.h"
 #include "reduce/mar345_writer.h"
+#include "reduce/memory_setup.h"
 #include "reduce/radix_sort.h"
 #include "reduce/reduction.h"
 #include "sample/ring_pattern.h"
@@ -139,6 +139,7 @@ BENCHMARK(BM_StdSortAngles)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 
 int main(int argc, char** argv) {
   restart_with_huge_pages(argv);
+  keep_freed_memory();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "reduce/parallel_parts.h"
 #include "reduce/radix_sort.h"
 
 namespace {
@@ -81,7 +82,8 @@ Sorted sort_pairs_in(const std::vector<double>& keys, const KeyRange& range) {
   RadixSort sort(range, n);
   RadixSort::Counter count = sort.counter();
   for (double k : keys) count(k);
-  RadixSort::Placer place = sort.placer(out.keys.data(), out.values.data());
+  sort.place_into(out.keys.data(), out.values.data());
+  RadixSort::Placer place = sort.placer();
   for (std::size_t i = 0; i < n; ++i) place(keys[i], values[i]);
   sort.finish();
   return out;
@@ -274,7 +276,7 @@ TEST(RadixSort, TwoThreadsGiveTheBytesOfOne) {
   std::mt19937_64 random(23);
   std::uniform_real_distribution<double> angle(0.0, 60.0);
   std::uniform_int_distribution<int> kind(0, 99);
-  std::vector<double> keys(RadixSort::kThreadedKeys + 300000);
+  std::vector<double> keys(kPartedItems + 300000);
   for (double& k : keys) {
     const int c = kind(random);
     if (c < 2) {
@@ -312,6 +314,51 @@ TEST(RadixSort, TwoThreadsHandleTinyAndEqualInputs) {
     EXPECT_TRUE(same_bytes(one.keys, two.keys));
     EXPECT_TRUE(same_bytes(one.values, two.values));
     expect_like_reference(keys, two);
+  }
+}
+
+// Counted and placed in parts, each on a thread of its own, cut at the given
+// key indices.
+Sorted sort_pairs_in_parts(const std::vector<double>& keys, const std::vector<std::size_t>& cuts) {
+  const std::size_t n = keys.size();
+  const std::vector<std::uint32_t> values = input_values(n);
+  Sorted out{std::vector<double>(n, -1.0), std::vector<double>(n, -1.0)};
+  const unsigned parts = static_cast<unsigned>(cuts.size() + 1);
+  auto begin = [&](unsigned p) { return p == 0 ? 0 : cuts[p - 1]; };
+  auto end = [&](unsigned p) { return p + 1 == parts ? n : cuts[p]; };
+  RadixSort sort(finite_range(keys.data(), n), n, parts);
+  run_parts(parts, [&](unsigned p) {
+    RadixSort::Counter count = sort.counter(p);
+    for (std::size_t i = begin(p); i < end(p); ++i) count(keys[i]);
+  });
+  sort.place_into(out.keys.data(), out.values.data());
+  run_parts(parts, [&](unsigned p) {
+    RadixSort::Placer place = sort.placer(p);
+    for (std::size_t i = begin(p); i < end(p); ++i) place(keys[i], values[i]);
+  });
+  sort.finish(2);
+  return out;
+}
+
+TEST(RadixSort, PartsKeepTheOrderOfTheWhole) {
+  // Ties and bunches that straddle the cuts: each tie's pairs must come out
+  // in input order whichever part placed them.
+  std::mt19937_64 random(29);
+  std::uniform_int_distribution<int> grid(0, 400);
+  std::vector<double> keys(300000);
+  for (double& k : keys) k = grid(random) * 0.125;
+  for (std::size_t i = 0; i < keys.size(); i += 97) keys[i] = kNan;
+  keys[1000] = kInf;
+  keys[250000] = -kInf;
+  const Sorted whole = sort_pairs(keys, 1);
+  expect_like_reference(keys, whole);
+  const std::vector<std::vector<std::size_t>> cut_sets = {
+      {150000}, {1}, {299999}, {0, 300000}, {1000, 1001, 200000}, {100000, 100000}};
+  for (const std::vector<std::size_t>& cuts : cut_sets) {
+    SCOPED_TRACE(testing::Message() << cuts.size() + 1 << " parts, first cut " << cuts[0]);
+    const Sorted parted = sort_pairs_in_parts(keys, cuts);
+    EXPECT_TRUE(same_bytes(whole.keys, parted.keys));
+    EXPECT_TRUE(same_bytes(whole.values, parted.values));
   }
 }
 

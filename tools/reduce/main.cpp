@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "reduce/batch.h"
-#include "reduce/huge_pages.h"
+#include "reduce/memory_setup.h"
 #include "reduce/options.h"
 
 int main(int argc, char** argv) {
   restart_with_huge_pages(argv);
+  keep_freed_memory();
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ParsedOptions parsed = parse_options(args);
   switch (parsed.outcome) {

@@ -4,6 +4,7 @@
 // records' values put in.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -30,16 +31,20 @@ class PixelSelection {
                  const std::vector<OverflowRecord>& overflow, const std::uint8_t* mask,
                  const double* azimuths, const std::optional<AzimuthSector>& sector);
 
-  // Counts the pixels that take part and those left out, by reason, and
+  std::int64_t size() const { return n_; }
+
+  // Of the pixels from <= i < to: tallies the pixels that take part and
+  // those left out, by reason (total, zero, masked, off_sector, used), and
   // calls take(i, v) for each that takes part, in pixel order: i its index,
   // v its full intensity.
   template <class Take>
-  std::int64_t count(PixelTally* tally, Take&& take) const;
+  PixelTally count(std::int64_t from, std::int64_t to, Take&& take) const;
 
-  // Calls take(i, v) for each pixel that takes part, as count does.
+  // Calls take(i, v) for each pixel from <= i < to that takes part, as
+  // count does.
   template <class Take>
-  void for_each_taken(Take&& take) const {
-    scan([&](std::int64_t i, std::uint32_t v, Verdict verdict) {
+  void for_each_taken(std::int64_t from, std::int64_t to, Take&& take) const {
+    scan(from, to, [&](std::int64_t i, std::uint32_t v, Verdict verdict) {
       if (verdict == Verdict::take) take(i, v);
     });
   }
@@ -47,7 +52,7 @@ class PixelSelection {
  private:
   enum class Verdict { take, zero, masked, off_sector };
   template <class Visit>
-  void scan(Visit&& visit) const;
+  void scan(std::int64_t from, std::int64_t to, Visit&& visit) const;
 
   const std::uint16_t* image_;
   std::int64_t n_;
@@ -58,11 +63,14 @@ class PixelSelection {
 };
 
 template <class Visit>
-void PixelSelection::scan(Visit&& visit) const {
-  const double to = sector_from_ + sector_span_;
-  auto next = overflow_.begin();
+void PixelSelection::scan(std::int64_t from, std::int64_t to, Visit&& visit) const {
+  const double sector_to = sector_from_ + sector_span_;
+  // The first record of a pixel from `from` on (addresses count from 1).
+  auto next = std::lower_bound(
+      overflow_.begin(), overflow_.end(), from,
+      [](const OverflowRecord& r, std::int64_t index) { return r.address - 1 < index; });
   std::int64_t next_index = next == overflow_.end() ? n_ : next->address - 1;
-  for (std::int64_t i = 0; i < n_; ++i) {
+  for (std::int64_t i = from; i < to; ++i) {
     std::uint32_t v = image_[i];
     if (i == next_index) {
       v = next->value;
@@ -77,7 +85,7 @@ void PixelSelection::scan(Visit&& visit) const {
     } else if (azimuths_) {
       const double a = azimuths_[i];
       const bool inside =
-          (a >= sector_from_ && a < to) || (a + 360 >= sector_from_ && a + 360 < to);
+          (a >= sector_from_ && a < sector_to) || (a + 360 >= sector_from_ && a + 360 < sector_to);
       if (!inside) verdict = Verdict::off_sector;
     }
     visit(i, v, verdict);
@@ -85,17 +93,19 @@ void PixelSelection::scan(Visit&& visit) const {
 }
 
 template <class Take>
-std::int64_t PixelSelection::count(PixelTally* tally, Take&& take) const {
+PixelTally PixelSelection::count(std::int64_t from, std::int64_t to, Take&& take) const {
   std::int64_t counts[4] = {0, 0, 0, 0};
-  scan([&](std::int64_t i, std::uint32_t v, Verdict verdict) {
+  scan(from, to, [&](std::int64_t i, std::uint32_t v, Verdict verdict) {
     ++counts[static_cast<int>(verdict)];
     if (verdict == Verdict::take) take(i, v);
   });
-  tally->total = n_;
-  tally->zero = counts[static_cast<int>(Verdict::zero)];
-  tally->masked = counts[static_cast<int>(Verdict::masked)];
-  tally->off_sector = counts[static_cast<int>(Verdict::off_sector)];
-  return counts[static_cast<int>(Verdict::take)];
+  PixelTally tally;
+  tally.total = to - from;
+  tally.zero = counts[static_cast<int>(Verdict::zero)];
+  tally.masked = counts[static_cast<int>(Verdict::masked)];
+  tally.off_sector = counts[static_cast<int>(Verdict::off_sector)];
+  tally.used = counts[static_cast<int>(Verdict::take)];
+  return tally;
 }
 
 // The full-intensity image, for checks.

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <limits>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 #include <utility>
+
+#include "reduce/parallel_parts.h"
 
 namespace {
 
@@ -20,6 +19,7 @@ constexpr std::size_t kBucketEntries = 8192;
 constexpr std::size_t kMostBuckets = 1024;
 // Cells per pair of a bucket's own pass: few cells then hold two pairs.
 constexpr std::size_t kCellsPerEntry = 2;
+constexpr std::size_t kMostCells = std::size_t{1} << 30;
 // Moves per pair that the insertion sort of a bucket may make before a merge
 // sort takes over, for keys bunched closer than the cells resolve.
 constexpr std::size_t kMovesPerEntry = 8;
@@ -128,62 +128,52 @@ KeyDigit::KeyDigit(const KeyRange& range, std::size_t digits)
   }
 }
 
-RadixSort::RadixSort(const KeyRange& range, std::size_t most_keys)
+RadixSort::RadixSort(const KeyRange& range, std::size_t most_keys, unsigned parts)
     : buckets_(std::clamp<std::size_t>(most_keys / kBucketEntries, 1, kMostBuckets)),
       digit_(range, buckets_),
+      parts_(std::max(parts, 1u)),
       start_(buckets_ + 2, 0) {
   if (most_keys > std::numeric_limits<std::uint32_t>::max()) {
     throw std::invalid_argument("RadixSort: more than 2^32 - 1 keys");
   }
+  for (Part& p : parts_) p.counts.assign(kLanes * (buckets_ + 1), 0);
 }
 
-RadixSort::Placer RadixSort::placer(double* sorted_keys, void* values) {
-  for (std::size_t b = 1; b < start_.size(); ++b) start_[b] += start_[b - 1];
+void RadixSort::place_into(double* sorted_keys, void* values) {
+  for (Part& p : parts_) p.next.resize(buckets_ + 1);
+  for (std::size_t b = 0; b <= buckets_; ++b) {
+    std::uint32_t at = start_[b];
+    for (Part& p : parts_) {
+      p.next[b] = at;
+      for (std::size_t lane = 0; lane < kLanes; ++lane) at += p.counts[lane * (buckets_ + 1) + b];
+    }
+    start_[b + 1] = at;
+  }
   n_ = start_.back();
-  next_.assign(start_.begin(), start_.end() - 1);
   sorted_keys_ = sorted_keys;
   values_ = static_cast<unsigned char*>(values);
-  return Placer(digit_, next_.data(), start_.data(), sorted_keys,
+}
+
+RadixSort::Placer RadixSort::placer(unsigned part) {
+  return Placer(digit_, parts_.at(part).next.data(), start_.data(), sorted_keys_,
                 reinterpret_cast<std::uint32_t*>(values_));
 }
 
 void RadixSort::finish(unsigned threads) {
-  if (threads == 0) {
-    threads = n_ >= kThreadedKeys && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  if (threads == 0) threads = parts_for(n_);
+  // Runs of buckets with about as many pairs each. A bucket's pairs and the
+  // memory its sort writes lie in its own share of the arrays, so the
+  // threads share nothing they write.
+  std::vector<std::size_t> run_start(threads + 1, buckets_);
+  for (unsigned t = 0; t < threads; ++t) {
+    const std::size_t pairs_before = part_range(start_[buckets_], t, threads).begin;
+    run_start[t] = static_cast<std::size_t>(
+        std::upper_bound(start_.begin(), start_.begin() + buckets_ + 1, pairs_before) -
+        start_.begin() - 1);
   }
-  if (threads < 2) {
-    sort_buckets(0, buckets_, work_);
-  } else {
-    // Two runs of buckets with about as many pairs each. A bucket's pairs
-    // and the memory its sort writes lie in its own share of the arrays, so
-    // the threads share nothing they write.
-    const std::size_t half = start_[buckets_] / 2;
-    const std::size_t split = static_cast<std::size_t>(
-        std::upper_bound(start_.begin(), start_.begin() + buckets_ + 1, half) - start_.begin() - 1);
-    Work second_work;
-    std::exception_ptr second_error;
-    std::thread second;
-    try {
-      second = std::thread([&] {
-        try {
-          sort_buckets(split, buckets_, second_work);
-        } catch (...) {
-          second_error = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      sort_buckets(split, buckets_, work_);  // no thread to be had: sort here
-    }
-    std::exception_ptr first_error;
-    try {
-      sort_buckets(0, split, work_);
-    } catch (...) {
-      first_error = std::current_exception();
-    }
-    if (second.joinable()) second.join();
-    if (first_error) std::rethrow_exception(first_error);
-    if (second_error) std::rethrow_exception(second_error);
-  }
+  run_start[0] = 0;
+  std::vector<Work> work(threads);
+  run_parts(threads, [&](unsigned t) { sort_buckets(run_start[t], run_start[t + 1], work[t]); });
   // The NaN keys stay as placed. Downwards, each value's double covers only
   // 32-bit slots already read.
   const std::size_t s = start_[buckets_];
@@ -201,17 +191,20 @@ void RadixSort::sort_buckets(std::size_t from, std::size_t to, Work& work) {
 void RadixSort::sort_bucket(std::size_t b, Work& work) {
   const std::size_t s = start_[b], m = start_[b + 1] - s;
   double* keys = sorted_keys_ + s;
-  const std::size_t cells = kCellsPerEntry * m;
+  // 32-bit cell numbers let the cells be found for many keys at once.
+  const std::size_t cells = std::min(kCellsPerEntry * m, kMostCells);
   const KeyDigit digit = digit_;
   const double first = static_cast<double>(b), per = static_cast<double>(cells), last = per - 1;
-  auto cell = [&](double key) -> std::size_t {
-    const double y = (digit.position(key) - first) * per;
-    if (y >= last) return cells - 1;
-    return y > 0 ? static_cast<std::size_t>(y) : 0;
-  };
+  work.cells.resize(m);
+  std::uint32_t* cell = work.cells.data();
+  for (std::size_t i = 0; i < m; ++i) {
+    const double y = (digit.position(keys[i]) - first) * per;
+    const double clamped = y >= last ? last : (y > 0 ? y : 0);  // a NaN position: 0
+    cell[i] = static_cast<std::uint32_t>(static_cast<std::int32_t>(clamped));
+  }
   std::vector<std::uint32_t>& end = work.cell_end;
   end.assign(cells + 1, 0);
-  for (std::size_t i = 0; i < m; ++i) ++end[cell(keys[i]) + 1];
+  for (std::size_t i = 0; i < m; ++i) ++end[cell[i] + 1];
   for (std::size_t c = 1; c <= cells; ++c) end[c] += end[c - 1];
 
   work.keys.resize(m);
@@ -220,7 +213,7 @@ void RadixSort::sort_bucket(std::size_t b, Work& work) {
   std::uint32_t* v = work.values.data();
   const unsigned char* value_in = values_ + s * sizeof(double);
   for (std::size_t i = 0; i < m; ++i) {
-    const std::uint32_t to = end[cell(keys[i])]++;
+    const std::uint32_t to = end[cell[i]]++;
     k[to] = number_key(keys[i]);
     v[to] = load_value(value_in, i);
   }
@@ -235,10 +228,25 @@ void RadixSort::sort_bucket(std::size_t b, Work& work) {
 
 void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size_t n,
                       double* sorted_keys, double* sorted_values, unsigned threads) {
-  RadixSort sort(finite_range(keys, n), n);
-  RadixSort::Counter count = sort.counter();
-  for (std::size_t i = 0; i < n; ++i) count(keys[i]);
-  RadixSort::Placer place = sort.placer(sorted_keys, sorted_values);
-  for (std::size_t i = 0; i < n; ++i) place(keys[i], values[i]);
+  if (threads == 0) threads = parts_for(n);
+  KeyRange range{kInf, -kInf};
+  std::vector<KeyRange> ranges(threads);
+  run_parts(threads, [&](unsigned p) {
+    const PartRange r = part_range(n, p, threads);
+    ranges[p] = finite_range(keys + r.begin, r.end - r.begin);
+  });
+  for (const KeyRange& r : ranges) range = {std::min(range.lo, r.lo), std::max(range.hi, r.hi)};
+  RadixSort sort(range, n, threads);
+  run_parts(threads, [&](unsigned p) {
+    const PartRange r = part_range(n, p, threads);
+    RadixSort::Counter count = sort.counter(p);
+    for (std::size_t i = r.begin; i < r.end; ++i) count(keys[i]);
+  });
+  sort.place_into(sorted_keys, sorted_values);
+  run_parts(threads, [&](unsigned p) {
+    const PartRange r = part_range(n, p, threads);
+    RadixSort::Placer place = sort.placer(p);
+    for (std::size_t i = r.begin; i < r.end; ++i) place(keys[i], values[i]);
+  });
   sort.finish(threads);
 }

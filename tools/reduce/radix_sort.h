@@ -47,25 +47,41 @@ class KeyDigit {
 // the values to one of doubles; the pairs of a bucket are placed in the
 // bucket's own share of these, its 32-bit values in the first half of the
 // share of the doubles, so sorting a bucket rewrites memory it has just read.
+//
+// The pairs may come in parts, each counted and placed by its own counter
+// and placer, on threads of their own: part p's pairs come after those of
+// parts before it, as if one caller had produced them all in part order.
 class RadixSort {
  public:
   // Any range sorts correctly; the keys' own (finite_range) sorts fastest.
   // At most most_keys keys, under 2^32, will be counted.
-  RadixSort(const KeyRange& range, std::size_t most_keys);
+  RadixSort(const KeyRange& range, std::size_t most_keys, unsigned parts = 1);
 
   // Counts a key. A copy, kept in a local while counting, lets the compiler
-  // keep its fields in registers.
+  // keep its fields in registers. Neighbouring keys mostly share a bucket,
+  // so successive keys go to different tables of counts (lanes): each count
+  // then waits on the last but one of its lane, not on the key before.
   class Counter {
    public:
-    void operator()(double key) { ++counts_[digit_(key) + 1]; }
+    void operator()(double key) {
+      ++counts_[lane_ + digit_(key)];
+      lane_ = lane_ == last_lane_ ? 0 : lane_ + lane_size_;
+    }
 
    private:
     friend class RadixSort;
-    Counter(const KeyDigit& digit, std::uint32_t* counts) : digit_(digit), counts_(counts) {}
+    Counter(const KeyDigit& digit, std::uint32_t* counts, std::size_t lane_size)
+        : digit_(digit),
+          counts_(counts),
+          lane_size_(lane_size),
+          last_lane_(lane_size * (kLanes - 1)) {}
     KeyDigit digit_;
     std::uint32_t* counts_;
+    std::size_t lane_ = 0, lane_size_, last_lane_;
   };
-  Counter counter() { return Counter(digit_, start_.data()); }
+  Counter counter(unsigned part = 0) {
+    return Counter(digit_, parts_.at(part).counts.data(), buckets_ + 1);
+  }
 
   // Places a pair, in the order its key was counted.
   class Placer {
@@ -88,42 +104,51 @@ class RadixSort {
     double* keys_;
     std::uint32_t* values_;
   };
-  // After all keys are counted: a placer into sorted_keys and values, each
-  // memory for as many doubles as keys were counted.
-  Placer placer(double* sorted_keys, void* values);
+  // After all keys of every part are counted: the pairs go to sorted_keys
+  // and values, each memory for as many doubles as keys were counted.
+  void place_into(double* sorted_keys, void* values);
+  // Then a placer for each part.
+  Placer placer(unsigned part = 0);
 
   // After all pairs are placed: sorts them, ascending in order_key's order,
   // equal keys in the order they came, NaN keys last as they were; values
   // then holds the values as doubles. threads is how many threads sort the
-  // buckets, each a run of buckets of its own: 1, or 2 for any more; 0
-  // chooses 2 for at least kThreadedKeys keys on two or more cores, else 1.
+  // buckets, each a run of buckets of its own; 0 chooses parts_for(keys).
   // Every choice gives the same bytes.
   void finish(unsigned threads = 0);
-  static constexpr std::size_t kThreadedKeys = std::size_t{1} << 20;
 
  private:
   // Work arrays for one bucket, kept from bucket to bucket; one per thread.
   struct Work {
+    std::vector<std::uint32_t> cells;  // each pair's cell
     std::vector<std::uint32_t> cell_end;
     std::vector<std::uint64_t> keys;
     std::vector<std::uint32_t> values;
+  };
+  static constexpr std::size_t kLanes = 4;
+  struct Part {
+    // At lane * (buckets_ + 1) + b the lane's count of bucket b; b = buckets_
+    // is NaN's.
+    std::vector<std::uint32_t> counts;
+    std::vector<std::uint32_t> next;  // where the part's next pair of each bucket goes
   };
   void sort_buckets(std::size_t from, std::size_t to, Work& work);
   void sort_bucket(std::size_t b, Work& work);
 
   std::size_t buckets_;
   KeyDigit digit_;
+  std::vector<Part> parts_;
   // Bucket b's pairs go to [start_[b], start_[b + 1]); the last is NaN's.
-  std::vector<std::uint32_t> start_, next_;
+  std::vector<std::uint32_t> start_;
   std::size_t n_ = 0;
   double* sorted_keys_ = nullptr;
   unsigned char* values_ = nullptr;
-  Work work_;
 };
 
 // Sorts the pairs (keys[i], values[i]), i < n, into sorted_keys and
 // sorted_values: ascending in order_key's order, equal keys in input order,
 // NaN keys last as they were. The inputs must not overlap the outputs.
-// threads is as for RadixSort::finish.
+// threads is how many threads count, place and sort: 0 chooses
+// parts_for(n); every choice gives the same bytes.
 void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size_t n,
                       double* sorted_keys, double* sorted_values, unsigned threads = 0);

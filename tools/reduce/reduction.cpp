@@ -9,6 +9,7 @@
 
 #include "host/host.h"
 #include "reduce/module_calls.h"
+#include "reduce/parallel_parts.h"
 #include "reduce/radix_sort.h"
 
 namespace {
@@ -58,25 +59,60 @@ struct SortedPixels {
   BinLayout layout;
 };
 
-std::string sort_pixels(const PixelSelection& selection, std::int64_t pixels, const double* angles,
+std::string sort_pixels(const PixelSelection& selection, const double* angles,
                         const ReductionRequest& request, const Geometry& g, int size,
                         SortedPixels* out, PixelTally* tally) {
+  // The pixels are cut into consecutive runs, one per core, each selected,
+  // counted and placed by a thread of its own; the sort keeps pixel order
+  // among equal angles all the same.
+  const std::size_t pixels = static_cast<std::size_t>(selection.size());
+  const unsigned parts = parts_for(pixels);
+  auto run_of = [&](unsigned p) { return part_range(pixels, p, parts); };
+
   // Buckets over the range of every pixel's angle: found without selecting
   // the pixels, and close to the range of those that take part.
-  RadixSort sort(finite_range(angles, static_cast<std::size_t>(pixels)),
-                 static_cast<std::size_t>(pixels));
-  RadixSort::Counter count = sort.counter();
-  const std::int64_t kept =
-      selection.count(tally, [&](std::int64_t i, std::uint32_t) { count(angles[i]); });
+  std::vector<KeyRange> ranges(parts);
+  run_parts(parts, [&](unsigned p) {
+    const PartRange r = run_of(p);
+    ranges[p] = finite_range(angles + r.begin, r.end - r.begin);
+  });
+  KeyRange range = ranges[0];
+  for (const KeyRange& r : ranges) range = {std::min(range.lo, r.lo), std::max(range.hi, r.hi)};
+  RadixSort sort(range, pixels, parts);
+
+  std::vector<PixelTally> tallies(parts);
+  run_parts(parts, [&](unsigned p) {
+    const PartRange r = run_of(p);
+    RadixSort::Counter count = sort.counter(p);
+    tallies[p] =
+        selection.count(static_cast<std::int64_t>(r.begin), static_cast<std::int64_t>(r.end),
+                        [&](std::int64_t i, std::uint32_t) { count(angles[i]); });
+  });
+  *tally = PixelTally{};
+  for (const PixelTally& t : tallies) {
+    tally->total += t.total;
+    tally->zero += t.zero;
+    tally->masked += t.masked;
+    tally->off_sector += t.off_sector;
+    tally->used += t.used;
+  }
+  const std::int64_t kept = tally->used;
   if (kept == 0) return "no pixel left: every one is zero, masked or outside the sector";
   const std::size_t n = static_cast<std::size_t>(kept);
-  out->keys = vokip_host::make_array(IDL_TYP_DOUBLE, {kept});
-  out->values = vokip_host::make_array(IDL_TYP_DOUBLE, {kept});
+  // Every element is written below: the first touch of this memory is then
+  // shared between the threads.
+  out->keys = vokip_host::make_array(IDL_TYP_DOUBLE, {kept}, vokip_host::Fill::none);
+  out->values = vokip_host::make_array(IDL_TYP_DOUBLE, {kept}, vokip_host::Fill::none);
   double* keys = vokip_host::data_as<double>(out->keys);
   void* value_memory = vokip_host::data(out->values);
-  RadixSort::Placer place = sort.placer(keys, value_memory);
-  selection.for_each_taken([&](std::int64_t i, std::uint32_t v) { place(angles[i], v); });
-  sort.finish();
+  sort.place_into(keys, value_memory);
+  run_parts(parts, [&](unsigned p) {
+    const PartRange r = run_of(p);
+    RadixSort::Placer place = sort.placer(p);
+    selection.for_each_taken(static_cast<std::int64_t>(r.begin), static_cast<std::int64_t>(r.end),
+                             [&](std::int64_t i, std::uint32_t v) { place(angles[i], v); });
+  });
+  sort.finish(parts);
   double* values = static_cast<double*>(value_memory);
 
   // NaN angles sort last and belong to no bin.
@@ -161,8 +197,8 @@ std::string run(const std::string& path, const ReductionRequest& request,
                                  azimuths ? vokip_host::data_as<double>(azimuths) : nullptr,
                                  request.sector);
   SortedPixels sorted;
-  error = sort_pixels(selection, h.pixel_count(), vokip_host::data_as<double>(angles), request, g,
-                      h.size, &sorted, &r->pixels);
+  error = sort_pixels(selection, vokip_host::data_as<double>(angles), request, g, h.size, &sorted,
+                      &r->pixels);
   if (!error.empty()) return error;
   times.sort_ms = ms_since(start);
 

@@ -1,7 +1,9 @@
-#include "reduce/huge_pages.h"
+#include "reduce/memory_setup.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <string>
 
@@ -19,4 +21,9 @@ void restart_with_huge_pages(char** argv) {
   } else {
     ::unsetenv("GLIBC_TUNABLES");
   }
+}
+
+void keep_freed_memory() {
+  ::mallopt(M_MMAP_MAX, 0);
+  ::mallopt(M_TRIM_THRESHOLD, INT_MAX);
 }
