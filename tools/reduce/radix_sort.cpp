@@ -136,7 +136,7 @@ RadixSort::RadixSort(const KeyRange& range, std::size_t most_keys, unsigned part
   if (most_keys > std::numeric_limits<std::uint32_t>::max()) {
     throw std::invalid_argument("RadixSort: more than 2^32 - 1 keys");
   }
-  for (Part& p : parts_) p.counts.assign(kLanes * (buckets_ + 1), 0);
+  for (Part& p : parts_) p.counts.assign(buckets_ + 1, 0);
 }
 
 void RadixSort::place_into(double* sorted_keys, void* values) {
@@ -145,7 +145,7 @@ void RadixSort::place_into(double* sorted_keys, void* values) {
     std::uint32_t at = start_[b];
     for (Part& p : parts_) {
       p.next[b] = at;
-      for (std::size_t lane = 0; lane < kLanes; ++lane) at += p.counts[lane * (buckets_ + 1) + b];
+      at += p.counts[b];
     }
     start_[b + 1] = at;
   }

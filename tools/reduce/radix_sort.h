@@ -58,30 +58,18 @@ class RadixSort {
   RadixSort(const KeyRange& range, std::size_t most_keys, unsigned parts = 1);
 
   // Counts a key. A copy, kept in a local while counting, lets the compiler
-  // keep its fields in registers. Neighbouring keys mostly share a bucket,
-  // so successive keys go to different tables of counts (lanes): each count
-  // then waits on the last but one of its lane, not on the key before.
+  // keep its fields in registers.
   class Counter {
    public:
-    void operator()(double key) {
-      ++counts_[lane_ + digit_(key)];
-      lane_ = lane_ == last_lane_ ? 0 : lane_ + lane_size_;
-    }
+    void operator()(double key) { ++counts_[digit_(key)]; }
 
    private:
     friend class RadixSort;
-    Counter(const KeyDigit& digit, std::uint32_t* counts, std::size_t lane_size)
-        : digit_(digit),
-          counts_(counts),
-          lane_size_(lane_size),
-          last_lane_(lane_size * (kLanes - 1)) {}
+    Counter(const KeyDigit& digit, std::uint32_t* counts) : digit_(digit), counts_(counts) {}
     KeyDigit digit_;
     std::uint32_t* counts_;
-    std::size_t lane_ = 0, lane_size_, last_lane_;
   };
-  Counter counter(unsigned part = 0) {
-    return Counter(digit_, parts_.at(part).counts.data(), buckets_ + 1);
-  }
+  Counter counter(unsigned part = 0) { return Counter(digit_, parts_.at(part).counts.data()); }
 
   // Places a pair, in the order its key was counted.
   class Placer {
@@ -125,12 +113,9 @@ class RadixSort {
     std::vector<std::uint64_t> keys;
     std::vector<std::uint32_t> values;
   };
-  static constexpr std::size_t kLanes = 4;
   struct Part {
-    // At lane * (buckets_ + 1) + b the lane's count of bucket b; b = buckets_
-    // is NaN's.
-    std::vector<std::uint32_t> counts;
-    std::vector<std::uint32_t> next;  // where the part's next pair of each bucket goes
+    std::vector<std::uint32_t> counts;  // the part's count of each bucket; NaN's last
+    std::vector<std::uint32_t> next;    // where its next pair of each bucket goes
   };
   void sort_buckets(std::size_t from, std::size_t to, Work& work);
   void sort_bucket(std::size_t b, Work& work);
