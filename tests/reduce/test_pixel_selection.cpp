@@ -137,12 +137,8 @@ TEST(PixelSelection, RunsCutAnywhereAddUpToTheWhole) {
     auto take = [&](std::int64_t i, std::uint32_t v) { taken.push_back({i, v}); };
     const PixelTally first = selection.count(0, cut, take);
     const PixelTally second = selection.count(cut, n, take);
-    PixelTally sum;
-    sum.total = first.total + second.total;
-    sum.zero = first.zero + second.zero;
-    sum.masked = first.masked + second.masked;
-    sum.off_sector = first.off_sector + second.off_sector;
-    sum.used = first.used + second.used;
+    PixelTally sum = first;
+    sum += second;
     SCOPED_TRACE(testing::Message() << "cut at " << cut);
     expect_tally(sum, e.tally);
     EXPECT_TRUE(taken == e.taken);

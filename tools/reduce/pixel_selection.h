@@ -22,6 +22,17 @@ struct PixelTally {
   std::int64_t off_sector = 0;  // outside the azimuth sector
   std::int64_t off_range = 0;   // outside the bins (or angle not a number)
   std::int64_t used = 0;
+
+  // Adds the counts of another run of pixels.
+  PixelTally& operator+=(const PixelTally& o) {
+    total += o.total;
+    zero += o.zero;
+    masked += o.masked;
+    off_sector += o.off_sector;
+    off_range += o.off_range;
+    used += o.used;
+    return *this;
+  }
 };
 
 class PixelSelection {

@@ -118,6 +118,17 @@ KeyRange finite_range(const double* keys, std::size_t n) {
   return r;
 }
 
+KeyRange finite_range(const double* keys, std::size_t n, unsigned parts) {
+  std::vector<KeyRange> ranges(parts);
+  run_parts(parts, [&](unsigned p) {
+    const PartRange r = part_range(n, p, parts);
+    ranges[p] = finite_range(keys + r.begin, r.end - r.begin);
+  });
+  KeyRange range{kInf, -kInf};
+  for (const KeyRange& r : ranges) range = {std::min(range.lo, r.lo), std::max(range.hi, r.hi)};
+  return range;
+}
+
 KeyDigit::KeyDigit(const KeyRange& range, std::size_t digits)
     : last_(static_cast<double>(digits - 1)), nan_(digits) {
   if (range.lo <= range.hi) {
@@ -229,14 +240,7 @@ void RadixSort::sort_bucket(std::size_t b, Work& work) {
 void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size_t n,
                       double* sorted_keys, double* sorted_values, unsigned threads) {
   if (threads == 0) threads = parts_for(n);
-  KeyRange range{kInf, -kInf};
-  std::vector<KeyRange> ranges(threads);
-  run_parts(threads, [&](unsigned p) {
-    const PartRange r = part_range(n, p, threads);
-    ranges[p] = finite_range(keys + r.begin, r.end - r.begin);
-  });
-  for (const KeyRange& r : ranges) range = {std::min(range.lo, r.lo), std::max(range.hi, r.hi)};
-  RadixSort sort(range, n, threads);
+  RadixSort sort(finite_range(keys, n, threads), n, threads);
   run_parts(threads, [&](unsigned p) {
     const PartRange r = part_range(n, p, threads);
     RadixSort::Counter count = sort.counter(p);

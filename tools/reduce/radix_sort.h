@@ -18,6 +18,8 @@ struct KeyRange {
   double lo, hi;
 };
 KeyRange finite_range(const double* keys, std::size_t n);
+// The same found by parts threads, each over a run of the keys.
+KeyRange finite_range(const double* keys, std::size_t n, unsigned parts);
 
 // The first digit: a key's position in a range, truncated and clamped to
 // 0 to last; NaN gets last + 1. Each step (subtract, multiply, truncate,

@@ -71,14 +71,7 @@ std::string sort_pixels(const PixelSelection& selection, const double* angles,
 
   // Buckets over the range of every pixel's angle: found without selecting
   // the pixels, and close to the range of those that take part.
-  std::vector<KeyRange> ranges(parts);
-  run_parts(parts, [&](unsigned p) {
-    const PartRange r = run_of(p);
-    ranges[p] = finite_range(angles + r.begin, r.end - r.begin);
-  });
-  KeyRange range = ranges[0];
-  for (const KeyRange& r : ranges) range = {std::min(range.lo, r.lo), std::max(range.hi, r.hi)};
-  RadixSort sort(range, pixels, parts);
+  RadixSort sort(finite_range(angles, pixels, parts), pixels, parts);
 
   std::vector<PixelTally> tallies(parts);
   run_parts(parts, [&](unsigned p) {
@@ -89,13 +82,7 @@ std::string sort_pixels(const PixelSelection& selection, const double* angles,
                         [&](std::int64_t i, std::uint32_t) { count(angles[i]); });
   });
   *tally = PixelTally{};
-  for (const PixelTally& t : tallies) {
-    tally->total += t.total;
-    tally->zero += t.zero;
-    tally->masked += t.masked;
-    tally->off_sector += t.off_sector;
-    tally->used += t.used;
-  }
+  for (const PixelTally& t : tallies) *tally += t;
   const std::int64_t kept = tally->used;
   if (kept == 0) return "no pixel left: every one is zero, masked or outside the sector";
   const std::size_t n = static_cast<std::size_t>(kept);
