@@ -82,7 +82,7 @@ Sorted sort_pairs_in(const std::vector<double>& keys, const KeyRange& range) {
   RadixSort sort(range, n);
   RadixSort::Counter count = sort.counter();
   for (double k : keys) count(k);
-  sort.place_into(out.keys.data(), out.values.data());
+  sort.place_into(out.keys.data(), out.values.data(), n);
   RadixSort::Placer place = sort.placer();
   for (std::size_t i = 0; i < n; ++i) place(keys[i], values[i]);
   sort.finish();
@@ -331,7 +331,7 @@ Sorted sort_pairs_in_parts(const std::vector<double>& keys, const std::vector<st
     RadixSort::Counter count = sort.counter(p);
     for (std::size_t i = begin(p); i < end(p); ++i) count(keys[i]);
   });
-  sort.place_into(out.keys.data(), out.values.data());
+  sort.place_into(out.keys.data(), out.values.data(), n);
   run_parts(parts, [&](unsigned p) {
     RadixSort::Placer place = sort.placer(p);
     for (std::size_t i = begin(p); i < end(p); ++i) place(keys[i], values[i]);
@@ -360,6 +360,26 @@ TEST(RadixSort, PartsKeepTheOrderOfTheWhole) {
     EXPECT_TRUE(same_bytes(whole.keys, parted.keys));
     EXPECT_TRUE(same_bytes(whole.values, parted.values));
   }
+}
+
+TEST(RadixSort, RefusesMemoryThatTheCountsDoNotFill) {
+  const std::vector<double> keys = {3.0, 1.0, 2.0};
+  RadixSort sort(finite_range(keys.data(), 3), 3);
+  RadixSort::Counter count = sort.counter();
+  for (double k : keys) count(k);
+  count.remove(2.0);
+  std::vector<double> sorted(3, -1.0), values(3, -1.0);
+  EXPECT_THROW(sort.place_into(sorted.data(), values.data(), 3), std::logic_error);
+  EXPECT_EQ(sorted, std::vector<double>(3, -1.0));
+  sort.place_into(sorted.data(), values.data(), 2);
+  RadixSort::Placer place = sort.placer();
+  place(3.0, 7);
+  place(1.0, 8);
+  sort.finish(1);
+  EXPECT_EQ(sorted[0], 1.0);
+  EXPECT_EQ(sorted[1], 3.0);
+  EXPECT_EQ(values[0], 8.0);
+  EXPECT_EQ(values[1], 7.0);
 }
 
 TEST(RadixSort, RefusesMoreKeysThanValuesCanNumber) {

@@ -405,6 +405,97 @@ TEST_F(FlatImage, EveryUsedPixelLandsInOneBin) {
   }
 }
 
+// An image large enough for the selection and sort to be split between
+// threads, with zero, masked, overflow and off-sector pixels on both sides
+// of the split: every pixel that takes part lands in its own bin with its
+// own value.
+TEST(LargeImage, EveryPixelLandsInItsBinWhereverTheWorkIsSplit) {
+  constexpr int kSize = 1100;
+  constexpr std::int64_t kPixels = std::int64_t{kSize} * kSize;
+  std::vector<std::uint16_t> low(kPixels);
+  for (std::int64_t i = 0; i < kPixels; ++i) {
+    low[i] = static_cast<std::uint16_t>(1 + (i * 7919) % 5000);
+  }
+  for (int row = 0; row < 100; ++row) {
+    for (int col = 0; col < 100; ++col) low[row * kSize + col] = 0;
+  }
+  for (std::int64_t i = 3; i < kPixels; i += 101) low[i] = 0;
+  // Overflow records around the middle pixel, where the work is cut in two.
+  std::vector<OverflowRecord> overflow;
+  for (std::int64_t d = -3; d <= 3; ++d) {
+    const std::int64_t i = kPixels / 2 + d;
+    overflow.push_back({static_cast<std::uint32_t>(i + 1), static_cast<std::uint32_t>(70000 + d)});
+    low[i] = static_cast<std::uint16_t>(70000 + d);
+  }
+  Mask mask;
+  mask.width = mask.height = kSize;
+  mask.excluded.assign(kPixels, 0);
+  for (int row = 540; row < 560; ++row) {
+    for (int col = 700; col < 900; ++col) mask.excluded[row * kSize + col] = 1;
+  }
+  TempDir dir;
+  const std::string path = dir.file("large.mar1200");
+  const Mar345Contents contents = small_contents(kSize, low, overflow);
+  write_bytes(path, write_mar345(contents));
+  ReductionRequest request;
+  request.mask = mask;
+  request.sector = AzimuthSector{-90, 90};  // the right half: x > 0
+  request.bins.count = 400;
+  const Reduction r = reduce_file(path, request);
+  ASSERT_TRUE(r.ok()) << r.error;
+
+  // The same pixels and bins worked out here, pixel by pixel.
+  const std::vector<double> angles = angle_map(r.geometry, kSize, kSize);
+  ASSERT_EQ(static_cast<std::int64_t>(angles.size()), kPixels);
+  const Profile& p = r.profile;
+  const double first_edge = p.centre.front() - p.bin_width / 2;
+  const std::size_t bins = p.centre.size();
+  std::vector<std::int64_t> count(bins, 0);
+  std::vector<double> sum(bins, 0);
+  std::vector<bool> near_edge(bins, false);
+  PixelTally expected;
+  for (std::int64_t i = 0; i < kPixels; ++i) {
+    double v = low[i];
+    for (const OverflowRecord& o : overflow) {
+      if (o.address == i + 1) v = o.value;
+    }
+    const double x = static_cast<double>(i % kSize) + 0.5 - r.geometry.center_x_px;
+    if (v == 0) {
+      ++expected.zero;
+    } else if (mask.excluded[i]) {
+      ++expected.masked;
+    } else if (x < 0) {
+      ++expected.off_sector;
+    } else {
+      ++expected.used;
+      const double position = (angles[i] - first_edge) / p.bin_width;
+      const std::size_t b = std::min(bins - 1, static_cast<std::size_t>(position));
+      const double from_edge = position - std::round(position);
+      if (std::abs(from_edge) < 1e-6)
+        near_edge[b] = near_edge[std::max<std::size_t>(b, 1) - 1] = true;
+      ++count[b];
+      sum[b] += v;
+    }
+  }
+  EXPECT_EQ(r.pixels.total, kPixels);
+  EXPECT_EQ(r.pixels.zero, expected.zero);
+  EXPECT_EQ(r.pixels.masked, expected.masked);
+  EXPECT_EQ(r.pixels.off_sector, expected.off_sector);
+  EXPECT_EQ(r.pixels.used, expected.used);
+  EXPECT_GT(expected.zero, 10000);
+  EXPECT_GT(expected.masked, 1000);
+  std::size_t compared = 0;
+  for (std::size_t b = 0; b < bins; ++b) {
+    if (near_edge[b]) continue;
+    ++compared;
+    ASSERT_EQ(p.count[b], count[b]) << "bin " << b;
+    if (count[b] > 0) {
+      EXPECT_NEAR(p.value[b], sum[b] / count[b], 1e-9 * sum[b] / count[b]) << "bin " << b;
+    }
+  }
+  EXPECT_GT(compared, bins * 9 / 10);
+}
+
 }  // namespace
 
 namespace {

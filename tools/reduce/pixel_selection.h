@@ -47,9 +47,13 @@ class PixelSelection {
   // Of the pixels from <= i < to: tallies the pixels that take part and
   // those left out, by reason (total, zero, masked, off_sector, used), and
   // calls take(i, v) for each that takes part, in pixel order: i its index,
-  // v its full intensity.
+  // v its full intensity; leave(i) for each that is left out.
+  template <class Take, class Leave>
+  PixelTally count(std::int64_t from, std::int64_t to, Take&& take, Leave&& leave) const;
   template <class Take>
-  PixelTally count(std::int64_t from, std::int64_t to, Take&& take) const;
+  PixelTally count(std::int64_t from, std::int64_t to, Take&& take) const {
+    return count(from, to, take, [](std::int64_t) {});
+  }
 
   // Calls take(i, v) for each pixel from <= i < to that takes part, as
   // count does.
@@ -103,12 +107,17 @@ void PixelSelection::scan(std::int64_t from, std::int64_t to, Visit&& visit) con
   }
 }
 
-template <class Take>
-PixelTally PixelSelection::count(std::int64_t from, std::int64_t to, Take&& take) const {
+template <class Take, class Leave>
+PixelTally PixelSelection::count(std::int64_t from, std::int64_t to, Take&& take,
+                                 Leave&& leave) const {
   std::int64_t counts[4] = {0, 0, 0, 0};
   scan(from, to, [&](std::int64_t i, std::uint32_t v, Verdict verdict) {
     ++counts[static_cast<int>(verdict)];
-    if (verdict == Verdict::take) take(i, v);
+    if (verdict == Verdict::take) {
+      take(i, v);
+    } else {
+      leave(i);
+    }
   });
   PixelTally tally;
   tally.total = to - from;

@@ -150,7 +150,7 @@ RadixSort::RadixSort(const KeyRange& range, std::size_t most_keys, unsigned part
   for (Part& p : parts_) p.counts.assign(buckets_ + 1, 0);
 }
 
-void RadixSort::place_into(double* sorted_keys, void* values) {
+void RadixSort::place_into(double* sorted_keys, void* values, std::size_t room) {
   for (Part& p : parts_) p.next.resize(buckets_ + 1);
   for (std::size_t b = 0; b <= buckets_; ++b) {
     std::uint32_t at = start_[b];
@@ -161,6 +161,8 @@ void RadixSort::place_into(double* sorted_keys, void* values) {
     start_[b + 1] = at;
   }
   n_ = start_.back();
+  if (n_ != room)
+    throw std::logic_error("RadixSort: the pairs counted do not fill the memory given");
   sorted_keys_ = sorted_keys;
   values_ = static_cast<unsigned char*>(values);
 }
@@ -246,7 +248,7 @@ void radix_sort_pairs(const double* keys, const std::uint32_t* values, std::size
     RadixSort::Counter count = sort.counter(p);
     for (std::size_t i = r.begin; i < r.end; ++i) count(keys[i]);
   });
-  sort.place_into(sorted_keys, sorted_values);
+  sort.place_into(sorted_keys, sorted_values, n);
   run_parts(threads, [&](unsigned p) {
     const PartRange r = part_range(n, p, threads);
     RadixSort::Placer place = sort.placer(p);

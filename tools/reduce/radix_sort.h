@@ -64,6 +64,8 @@ class RadixSort {
   class Counter {
    public:
     void operator()(double key) { ++counts_[digit_(key)]; }
+    // Takes back a key counted before.
+    void remove(double key) { --counts_[digit_(key)]; }
 
    private:
     friend class RadixSort;
@@ -72,6 +74,7 @@ class RadixSort {
     std::uint32_t* counts_;
   };
   Counter counter(unsigned part = 0) { return Counter(digit_, parts_.at(part).counts.data()); }
+  unsigned parts() const { return static_cast<unsigned>(parts_.size()); }
 
   // Places a pair, in the order its key was counted.
   class Placer {
@@ -95,8 +98,10 @@ class RadixSort {
     std::uint32_t* values_;
   };
   // After all keys of every part are counted: the pairs go to sorted_keys
-  // and values, each memory for as many doubles as keys were counted.
-  void place_into(double* sorted_keys, void* values);
+  // and values, each memory for `room` doubles, which must be as many as
+  // keys were counted (std::logic_error otherwise, before anything is
+  // written).
+  void place_into(double* sorted_keys, void* values, std::size_t room);
   // Then a placer for each part.
   Placer placer(unsigned part = 0);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -59,27 +60,37 @@ struct SortedPixels {
   BinLayout layout;
 };
 
-std::string sort_pixels(const PixelSelection& selection, const double* angles,
+// Every pixel's angle counted into the buckets of a sort over the angle
+// map's range, each run of pixels into its own table: the part of the sort
+// that needs no image, so it can run while the image is decoded.
+RadixSort count_every_angle(const double* angles, std::size_t pixels) {
+  RadixSort sort(finite_range(angles, pixels), pixels, parts_for(pixels));
+  for (unsigned p = 0; p < sort.parts(); ++p) {
+    const PartRange r = part_range(pixels, p, sort.parts());
+    RadixSort::Counter count = sort.counter(p);
+    for (std::size_t i = r.begin; i < r.end; ++i) count(angles[i]);
+  }
+  return sort;
+}
+
+// sort holds every pixel's angle counted (count_every_angle). The pixels are
+// cut into the same runs, one per core, each selected and placed by a thread
+// of its own; the sort keeps pixel order among equal angles all the same.
+std::string sort_pixels(const PixelSelection& selection, const double* angles, RadixSort& sort,
                         const ReductionRequest& request, const Geometry& g, int size,
                         SortedPixels* out, PixelTally* tally) {
-  // The pixels are cut into consecutive runs, one per core, each selected,
-  // counted and placed by a thread of its own; the sort keeps pixel order
-  // among equal angles all the same.
   const std::size_t pixels = static_cast<std::size_t>(selection.size());
-  const unsigned parts = parts_for(pixels);
+  const unsigned parts = sort.parts();
   auto run_of = [&](unsigned p) { return part_range(pixels, p, parts); };
 
-  // Buckets over the range of every pixel's angle: found without selecting
-  // the pixels, and close to the range of those that take part.
-  RadixSort sort(finite_range(angles, pixels, parts), pixels, parts);
-
+  // The pixels left out are taken back from the counts.
   std::vector<PixelTally> tallies(parts);
   run_parts(parts, [&](unsigned p) {
     const PartRange r = run_of(p);
     RadixSort::Counter count = sort.counter(p);
-    tallies[p] =
-        selection.count(static_cast<std::int64_t>(r.begin), static_cast<std::int64_t>(r.end),
-                        [&](std::int64_t i, std::uint32_t) { count(angles[i]); });
+    tallies[p] = selection.count(
+        static_cast<std::int64_t>(r.begin), static_cast<std::int64_t>(r.end),
+        [](std::int64_t, std::uint32_t) {}, [&](std::int64_t i) { count.remove(angles[i]); });
   });
   *tally = PixelTally{};
   for (const PixelTally& t : tallies) *tally += t;
@@ -92,7 +103,7 @@ std::string sort_pixels(const PixelSelection& selection, const double* angles,
   out->values = vokip_host::make_array(IDL_TYP_DOUBLE, {kept}, vokip_host::Fill::none);
   double* keys = vokip_host::data_as<double>(out->keys);
   void* value_memory = vokip_host::data(out->values);
-  sort.place_into(keys, value_memory);
+  sort.place_into(keys, value_memory, n);
   run_parts(parts, [&](unsigned p) {
     const PartRange r = run_of(p);
     RadixSort::Placer place = sort.placer(p);
@@ -158,17 +169,10 @@ std::string run(const std::string& path, const ReductionRequest& request,
   }
   times.read_ms = ms_since(start);
 
-  start = stage("decode");
+  start = stage("angles");
   if (!start_module(find_module_dir(request.module_dir), request.echo_module_messages, &error)) {
     return error;
   }
-  IDL_VPTR image =
-      call_unpck(bytes.data() + h.stream_offset, h.stream_length, h.size, h.size, &error);
-  if (!image) return error;
-  bytes = std::vector<std::uint8_t>();
-  times.decode_ms = ms_since(start);
-
-  start = stage("angles");
   IDL_VPTR angles = call_distortimageplate(g, h.size, h.size, &error);
   if (!angles) return error;
   IDL_VPTR azimuths = nullptr;
@@ -178,14 +182,28 @@ std::string run(const std::string& path, const ReductionRequest& request,
   }
   times.angles_ms = ms_since(start);
 
+  start = stage("decode");
+  // While the module decodes, another core counts the angles for the sort
+  // (or this one, at get(), when no thread can be had).
+  const double* angle_data = vokip_host::data_as<double>(angles);
+  const std::size_t pixels = static_cast<std::size_t>(h.pixel_count());
+  std::future<RadixSort> counted =
+      std::async(std::launch::async | std::launch::deferred,
+                 [angle_data, pixels] { return count_every_angle(angle_data, pixels); });
+  IDL_VPTR image =
+      call_unpck(bytes.data() + h.stream_offset, h.stream_length, h.size, h.size, &error);
+  if (!image) return error;
+  bytes = std::vector<std::uint8_t>();
+  times.decode_ms = ms_since(start);
+
   start = stage("sort");
   const PixelSelection selection(vokip_host::data_as<std::uint16_t>(image), h.pixel_count(),
                                  h.overflow, request.mask ? request.mask->excluded.data() : nullptr,
                                  azimuths ? vokip_host::data_as<double>(azimuths) : nullptr,
                                  request.sector);
   SortedPixels sorted;
-  error = sort_pixels(selection, vokip_host::data_as<double>(angles), request, g, h.size, &sorted,
-                      &r->pixels);
+  RadixSort sort = counted.get();
+  error = sort_pixels(selection, angle_data, sort, request, g, h.size, &sorted, &r->pixels);
   if (!error.empty()) return error;
   times.sort_ms = ms_since(start);
 
