@@ -15,7 +15,7 @@ if [ -z "$cxx" ]; then
 fi
 
 common=(-std=c++17 -O1 -g -Wall -Wextra -fno-omit-frame-pointer
-        -I"$root/src" -I"$root/tools" -I"$root/tests" -I"$fuzz_dir")
+        -I"$root" -I"$root/src" -I"$root/tests" -I"$fuzz_dir")
 sanitize=(-fsanitize=address,undefined -fno-sanitize-recover=all)
 
 "$cxx" "${common[@]}" "${sanitize[@]}" -fsanitize=fuzzer \
@@ -23,13 +23,13 @@ sanitize=(-fsanitize=address,undefined -fno-sanitize-recover=all)
   -o "$out/fuzz_unpack"
 
 "$cxx" "${common[@]}" "${sanitize[@]}" -fsanitize=fuzzer \
-  "$fuzz_dir/fuzz_mar345.cpp" "$root/tools/reduce/mar345_file.cpp" \
+  "$fuzz_dir/fuzz_mar345.cpp" "$root/engine/formats/mar345.cpp" \
   "$root/src/decode/unpack_image.cpp" \
   -o "$out/fuzz_mar345"
 
 "$cxx" "${common[@]}" "${sanitize[@]}" \
   "$fuzz_dir/make_seeds.cpp" "$root/tests/support/packer.cpp" \
-  "$root/tools/reduce/mar345_writer.cpp" "$root/tools/reduce/mar345_file.cpp" \
+  "$root/tests/support/mar345_writer.cpp" "$root/engine/formats/mar345.cpp" \
   "$root/src/decode/unpack_image.cpp" \
   -o "$out/make_seeds"
 

@@ -15,11 +15,11 @@ suffix=""
 command -v clang++-14 >/dev/null && suffix="-14"
 cxx="${FUZZ_CXX:-clang++$suffix}"
 flags=(-std=c++17 -O1 -g -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping
-       -I"$root/src" -I"$root/tools" -I"$fuzz_dir")
+       -I"$root" -I"$root/src" -I"$fuzz_dir")
 
 "$cxx" "${flags[@]}" "$fuzz_dir/fuzz_unpack.cpp" "$root/src/decode/unpack_image.cpp" \
   -o "$out/fuzz_unpack"
-"$cxx" "${flags[@]}" "$fuzz_dir/fuzz_mar345.cpp" "$root/tools/reduce/mar345_file.cpp" \
+"$cxx" "${flags[@]}" "$fuzz_dir/fuzz_mar345.cpp" "$root/engine/formats/mar345.cpp" \
   "$root/src/decode/unpack_image.cpp" -o "$out/fuzz_mar345"
 
 run() {  # harness, input directory, source files to report
@@ -33,5 +33,5 @@ run() {  # harness, input directory, source files to report
   "llvm-cov$suffix" report "$out/$harness" -instr-profile="$out/$harness.profdata" "$@"
 }
 run fuzz_unpack "$unpack_dir" "$root/src/decode/unpack_image.cpp" "$root/src/decode/bit_reader.h"
-run fuzz_mar345 "$mar345_dir" "$root/tools/reduce/mar345_file.cpp" \
+run fuzz_mar345 "$mar345_dir" "$root/engine/formats/mar345.cpp" \
   "$root/src/decode/unpack_image.cpp"

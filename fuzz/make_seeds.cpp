@@ -13,12 +13,15 @@
 #include <vector>
 
 #include "decode/unpack_image.h"
-#include "reduce/mar345_file.h"
-#include "reduce/mar345_writer.h"
+#include "engine/error.h"
+#include "engine/formats/mar345.h"
+#include "support/mar345_writer.h"
 #include "support/packer.h"
 #include "unpack_input.h"
 
 namespace {
+
+using namespace vokip;
 
 using Pixels = std::vector<std::uint16_t>;
 using Bytes = std::vector<std::uint8_t>;
@@ -195,12 +198,18 @@ bool write_mar345_seed(const std::string& dir, const Mar345Seed& seed) {
       }
     }
   }
-  const Mar345Parse parse = parse_mar345(file.data(), file.size());
-  if (!parse.ok() || parse.header.overflow.size() != contents.overflow.size() ||
+  Mar345Header header;
+  try {
+    header = parse_mar345(file.data(), file.size());
+  } catch (const Error& e) {
+    std::fprintf(stderr, "make_seeds: %s does not read back: %s\n", seed.name, e.what());
+    return false;
+  }
+  if (header.overflow.size() != contents.overflow.size() ||
       !decodes_to(
-          Bytes(file.begin() + static_cast<std::ptrdiff_t>(parse.header.stream_offset), file.end()),
+          Bytes(file.begin() + static_cast<std::ptrdiff_t>(header.stream_offset), file.end()),
           seed.size, low, Pixels(low.size(), 0), n)) {
-    std::fprintf(stderr, "make_seeds: %s does not read back: %s\n", seed.name, parse.error.c_str());
+    std::fprintf(stderr, "make_seeds: %s does not read back\n", seed.name);
     return false;
   }
   return write(dir + "/seed-" + seed.name, file);

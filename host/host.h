@@ -27,11 +27,8 @@ Mode mode();
 // ---- Variables (owned by the host until reset) ----
 // Element size in bytes of a numeric type code; 0 for others.
 int element_size(int type);
-// How a new array's elements start: zero, or as the memory happens to be
-// (for an array its maker fills whole; no pass over fresh memory).
-enum class Fill { zero, none };
-// An array of up to 8 dimensions (dims[0] varies fastest).
-IDL_VPTR make_array(int type, const std::vector<IDL_MEMINT>& dims, Fill fill = Fill::zero);
+// An array of up to 8 dimensions (dims[0] varies fastest), zero-filled.
+IDL_VPTR make_array(int type, const std::vector<IDL_MEMINT>& dims);
 // A scalar holding value converted to the type (as the host would store it).
 IDL_VPTR make_scalar(int type, double value);
 // Arrays filled from values, converted element by element to the type.

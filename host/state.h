@@ -57,8 +57,7 @@ struct State {
 State& state();
 
 // A new variable owned by the host (or by the current call when temporary).
-Variable* new_variable(int type, const std::vector<IDL_MEMINT>& dims, bool temporary,
-                       Fill fill = Fill::zero);
+Variable* new_variable(int type, const std::vector<IDL_MEMINT>& dims, bool temporary);
 Variable* new_scalar(int type, bool temporary);
 // Element i of a numeric variable's data, read as a double.
 double read_element(int type, const void* data, IDL_MEMINT i);

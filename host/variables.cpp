@@ -102,7 +102,7 @@ void write_element(int type, void* data, IDL_MEMINT i, double value) {
   }
 }
 
-Variable* new_variable(int type, const std::vector<IDL_MEMINT>& dims, bool temporary, Fill fill) {
+Variable* new_variable(int type, const std::vector<IDL_MEMINT>& dims, bool temporary) {
   const int size = element_size(type);
   if (size == 0) throw std::invalid_argument("not a numeric type");
   if (dims.empty() || dims.size() > IDL_MAX_ARRAY_DIM)
@@ -114,7 +114,7 @@ Variable* new_variable(int type, const std::vector<IDL_MEMINT>& dims, bool tempo
   }
   auto v = std::make_unique<Variable>();
   v->data.reset(new unsigned char[static_cast<std::size_t>(n * size)]);
-  if (fill == Fill::zero) std::memset(v->data.get(), 0, static_cast<std::size_t>(n * size));
+  std::memset(v->data.get(), 0, static_cast<std::size_t>(n * size));
   v->arr.elt_len = size;
   v->arr.arr_len = n * size;
   v->arr.n_elts = n;
@@ -145,8 +145,8 @@ Variable* new_scalar(int type, bool temporary) {
   return raw;
 }
 
-IDL_VPTR make_array(int type, const std::vector<IDL_MEMINT>& dims, Fill fill) {
-  return &new_variable(type, dims, false, fill)->var;
+IDL_VPTR make_array(int type, const std::vector<IDL_MEMINT>& dims) {
+  return &new_variable(type, dims, false)->var;
 }
 
 IDL_VPTR make_scalar(int type, double value) {

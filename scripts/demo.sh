@@ -6,5 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target vokip vokip-reduce
-build/tools/vokip-reduce samples/rings.mar1200 --svg --chi --csv -o out
+cmake --build build -j"$(nproc)" --target vokip-reduce
+build/cli/vokip-reduce samples/rings.mar1200 --svg --chi --csv -o out

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "reduce/mar345_writer.h"
-#include "sample/ring_pattern.h"
+#include "support/mar345_writer.h"
+#include "support/ring_pattern.h"
 
 namespace {
 
@@ -23,6 +23,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using namespace vokip;
   if (argc < 2 || argv[1][0] == '-') return usage();
   const std::string output = argv[1];
   RingPattern pattern;

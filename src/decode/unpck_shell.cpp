@@ -9,16 +9,16 @@
 #include "module/shells.h"
 
 void UNPCK(int /*argc*/, IDL_VPTR argv[], char* /*argk*/) {
-  issue_message(kGreeting, Routine::unpck);
+  issue_message(kGreeting, Routine::UNPCK);
   const HostArray<const std::uint8_t> stream = input_array<std::uint8_t>(argv, 0);
   HostArray<std::uint16_t> image;
   if (!output_array<std::uint16_t>(argv, 1, &image)) {
-    issue_message(kOutType, Routine::unpck);
-    issue_message(kEnd, Routine::unpck);
+    issue_message(kOutType, Routine::UNPCK);
+    issue_message(kEnd, Routine::UNPCK);
     return;
   }
   const UnpackResult result =
       unpack_image(stream.data, stream.count, image.data, image.count, image.width);
-  if (result.pixels < image.count) issue_message(kTruncated, Routine::unpck);
-  issue_message(kEnd, Routine::unpck);
+  if (result.pixels < image.count) issue_message(kTruncated, Routine::UNPCK);
+  issue_message(kEnd, Routine::UNPCK);
 }

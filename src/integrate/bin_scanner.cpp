@@ -15,7 +15,11 @@ std::int64_t bin_scanner::first_nan(std::int64_t from) const {
   return j;
 }
 
-// Midpoint to the next centre; the last bin mirrors its lower half-spacing.
+double bin_scanner::lower_edge() const {
+  const double spacing = centres_[1] - centres_[0];
+  return centres_[0] - spacing * 0.5;
+}
+
 double bin_scanner::upper_edge(std::int64_t i) const {
   if (i + 1 < m_) return (centres_[i] + centres_[i + 1]) * 0.5;
   const double last = centres_[m_ - 1];
@@ -31,11 +35,10 @@ BinRange bin_scanner::next_bin(std::int64_t i) {
   }
   std::int64_t lo = j_;
   if (i == 0) {
-    const double spacing = centres_[1] - centres_[0];
-    const double lower_edge = centres_[0] - spacing * 0.5;
+    const double lower = lower_edge();
     // Keys below the lower edge: the bin takes in the last of them.
-    if (n_ > 0 && lower_edge > keys_[0]) {
-      j_ = first_not_below(lower_edge, 1);
+    if (n_ > 0 && lower > keys_[0]) {
+      j_ = first_not_below(lower, 1);
       lo = j_ - 1;
     }
   }

@@ -7,10 +7,10 @@
 void INTEGRATE(int, IDL_VPTR argv[], char*) {
   ProfileArguments a;
   if (!take_profile_arguments(argv, &a)) {
-    issue_message(kOutType, Routine::integrate);
+    issue_message(kOutType, Routine::INTEGRATE);
     return;
   }
   integrate_mean(a.keys.data, a.n, a.values.data, a.centres.data, a.centres.count,
                  a.outputs[0].data, a.outputs[1].data, a.outputs[2].data, a.bins);
-  if (a.cut_short) issue_message(kShortArray, Routine::integrate);
+  if (a.cut_short) issue_message(kShortArray, Routine::INTEGRATE);
 }

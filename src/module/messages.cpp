@@ -44,12 +44,6 @@ const FinishedTexts& finished_texts() {
 
 }  // namespace
 
-const char* routine_name(Routine routine) {
-  static const char* const kNames[kRoutineCount] = {"AZIMUTHIMAGEPLATE", "DISTORTIMAGEPLATE",
-                                                    "UNPCK", "INTEGRATE", "INTEGRATE_MEDIAN"};
-  return kNames[static_cast<int>(routine)];
-}
-
 IDL_MSG_BLOCK define_messages() {
   finished_texts();
   block = IDL_MessageDefineBlock(const_cast<char*>("vok"), kMessageCount, kMessages);

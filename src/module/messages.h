@@ -2,7 +2,7 @@
 #pragma once
 
 #include "module/host_api.h"
-#include "module/routines.h"
+#include "module/routine_table.h"
 
 // Message codes: the position in the table, counted 0, -1, -2, ...
 enum MessageCode : int {

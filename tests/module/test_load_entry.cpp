@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "host/host.h"
 #include "support/run_command.h"
+#include "vokip_version.h"
 
 namespace {
 
@@ -121,8 +124,25 @@ TEST_P(LoadEntry, DescriptionFileAgreesWithTheRecords) {
 INSTANTIATE_TEST_SUITE_P(BothHosts, LoadEntry, ::testing::Values(Mode::idl, Mode::open),
                          [](const auto& info) { return info.param == Mode::idl ? "idl" : "open"; });
 
+TEST(DescriptionFile, CarriesTheProjectVersionAndItsBuildDate) {
+  const std::string dlm = read_file(std::string(VOKIP_MODULE_DIR) + "/vokip.dlm");
+  EXPECT_NE(dlm.find(std::string("\nVERSION ") + kVokipVersion + "\n"), std::string::npos) << dlm;
+  const std::size_t at = dlm.find("\nBUILD_DATE ");
+  ASSERT_NE(at, std::string::npos) << dlm;
+  const std::string date = dlm.substr(at + 12, dlm.find('\n', at + 1) - at - 12);
+  std::tm parsed{};
+  std::istringstream in(date);
+  in >> std::get_time(&parsed, "%Y-%m-%d");
+  ASSERT_FALSE(in.fail()) << date;
+  EXPECT_GE(parsed.tm_year + 1900, 2026) << date;
+  const std::time_t now = std::time(nullptr);
+  EXPECT_LE(std::mktime(&parsed), now) << "built in the future: " << date;
+}
+
 TEST(DescriptionFile, UpperCaseKeywordsOnlyAtTheStartOfTheirOwnLines) {
-  std::istringstream lines(read_file(std::string(VOKIP_SOURCE_DIR) + "/src/module/vokip.dlm"));
+  const std::string dlm = read_file(std::string(VOKIP_MODULE_DIR) + "/vokip.dlm");
+  ASSERT_NE(dlm.find("MODULE vokip\n"), std::string::npos) << dlm;
+  std::istringstream lines(dlm);
   std::string line;
   while (std::getline(lines, line)) {
     for (const std::string word : {"MODULE", "PROCEDURE", "FUNCTION"}) {

@@ -1,0 +1,333 @@
+#include "cli/reduce/options.h"
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+#include "engine/error.h"
+#include "vokip_version.h"
+
+namespace vokip {
+
+namespace {
+
+bool parse_number(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
+  *value = v;
+  return true;
+}
+
+bool parse_whole(const std::string& text, long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0') return false;
+  *value = v;
+  return true;
+}
+
+// "A,B" (or "A:B") into two numbers; an end may be left empty when allowed.
+bool parse_pair(const std::string& text, char separator, bool ends_optional,
+                std::optional<double>* a, std::optional<double>* b) {
+  const std::size_t at = text.find(separator);
+  if (at == std::string::npos) return false;
+  const std::string parts[2] = {text.substr(0, at), text.substr(at + 1)};
+  std::optional<double>* into[2] = {a, b};
+  for (int k = 0; k < 2; ++k) {
+    double v = 0;
+    if (parts[k].empty() && ends_optional) {
+      into[k]->reset();
+    } else if (parse_number(parts[k], &v)) {
+      *into[k] = v;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// An option whose text is parsed by parse; a false return refuses it with
+// what the option expects.
+CLI::Option* add_parsed(CLI::App& app, const std::string& names, const std::string& expects,
+                        const std::string& help, std::function<bool(const std::string&)> parse) {
+  const std::string name = names.substr(names.rfind(',') + 1);
+  return app
+      .add_option_function<std::string>(
+          names,
+          [name, expects, parse](const std::string& v) {
+            if (!parse(v)) {
+              throw CLI::ValidationError(name, "needs " + expects + ", not '" + v + "'");
+            }
+          },
+          help)
+      ->type_name(expects.substr(0, expects.find(' ')));
+}
+
+CLI::Option* add_number(CLI::App& app, const std::string& names, const std::string& expects,
+                        const std::string& help, std::optional<double>* into) {
+  return add_parsed(app, names, expects, help, [into](const std::string& v) {
+    double x = 0;
+    if (!parse_number(v, &x)) return false;
+    *into = x;
+    return true;
+  });
+}
+
+constexpr char kExamples[] =
+    R"(Each IMAGE is decoded, every pixel's polar angle 2-theta computed for the
+plate's geometry, the pixels sorted by angle and binned; the profile goes to
+IMAGE's name with .xy (two columns, commented header) beside the image or in
+--output-dir. Pixels of value 0 (no data) and pixels flagged by --mask are
+left out. The pixels' order by angle is worked out once per geometry and
+reused for every following image that shares it. Quoted patterns such as
+'scans/*.mar2300' are expanded too. A file that cannot be reduced gets one
+error line; the others are still reduced.
+
+Inside a Slurm job array (SLURM_ARRAY_TASK_ID set), each task reduces its own
+share of the sorted file list unless --shard is given.
+
+Exit status: 0 every file reduced (or skipped); 1 some file could not be
+reduced; 2 bad command line.
+
+Examples:
+  vokip-reduce samples/rings.mar1200 --svg -o out
+      profile and plot of the shipped sample in out/rings.xy, out/rings.svg
+  vokip-reduce 'scans/*.mar2300' --unit q --bin-width 0.005 --median --all
+  vokip-reduce run1.mar3450 --distance 250 --center 1725.5,1719 --tilt 0.4 \
+      --tilt-direction 95 --mask beamstop.pgm --range 2:35 --bins 3300
+  vokip-reduce 'campaign/*.mar3450' -o profiles --shard 3/10 --skip-existing)";
+
+// The whole command line, bound to the options it fills.
+struct CommandLine {
+  CLI::App app{
+      "Reduces MAR345 image-plate files (.mar1200 ... .mar3450) to 1-D diffraction\n"
+      "profiles.",
+      "vokip-reduce"};
+  bool version = false;
+  bool median = false;
+  std::optional<long> bins;
+  std::optional<double> bin_width;
+
+  explicit CommandLine(Options* o) {
+    GeometryOverrides& g = o->request.geometry;
+    app.set_help_flag("-h,--help", "this text");
+    app.add_flag("--version", version, "the program's version");
+    app.add_option("IMAGE", o->inputs, "MAR345 image files or quoted patterns")->type_name("");
+    app.footer(kExamples);
+
+    const std::string out = "Output";
+    app.add_option("-o,--output-dir", o->output_dir,
+                   "write profiles into DIR (default: beside each image)")
+        ->type_name("DIR")
+        ->group(out);
+    app.add_flag("--chi", o->write_chi, "also write a FIT2D-style .chi file")->group(out);
+    app.add_flag("--csv", o->write_csv, "also write a .csv with every statistic of every bin")
+        ->group(out);
+    app.add_flag("--svg", o->write_svg, "also write an .svg plot of the profile")->group(out);
+    app.add_flag_callback(
+           "--all", [o] { o->write_chi = o->write_csv = o->write_svg = true; },
+           "all of .chi, .csv and .svg")
+        ->group(out);
+
+    const std::string geometry = "Geometry (default: the image's header; each option overrides it)";
+    add_number(app, "--distance", "a distance in mm", "sample-to-plate distance in mm",
+               &g.distance_mm)
+        ->group(geometry);
+    add_parsed(app, "--center", "X,Y in pixels",
+               "beam centre in pixels; pixel (column c, row r) has its centre at "
+               "(c + 0.5, r + 0.5), columns along x",
+               [&g](const std::string& v) {
+                 return parse_pair(v, ',', false, &g.center_x_px, &g.center_y_px);
+               })
+        ->group(geometry);
+    add_parsed(app, "--pixel-size", "UM or UM_X,UM_Y in micrometres",
+               "pixel size in micrometres, or UM_X,UM_Y",
+               [&g](const std::string& v) {
+                 if (v.find(',') != std::string::npos) {
+                   return parse_pair(v, ',', false, &g.pixel_x_um, &g.pixel_y_um);
+                 }
+                 double size = 0;
+                 if (!parse_number(v, &size)) return false;
+                 g.pixel_x_um = g.pixel_y_um = size;
+                 return true;
+               })
+        ->group(geometry);
+    add_number(app, "--tilt", "an angle in degrees", "plate tilt in degrees (default 0)",
+               &g.tilt_deg)
+        ->group(geometry);
+    add_number(app, "--tilt-direction", "an angle in degrees",
+               "direction, from +x towards +y, in which the tilted plate moves away from the "
+               "sample (default 0)",
+               &g.tilt_direction_deg)
+        ->group(geometry);
+    add_number(app, "--wavelength", "a wavelength in angstrom",
+               "X-ray wavelength in angstrom (needed for --unit q)", &g.wavelength_angstrom)
+        ->group(geometry);
+
+    const std::string binning = "Binning";
+    add_parsed(app, "--unit", "2theta or q",
+               "profile against 2-theta in degrees (default) or q = 4 pi sin(theta) / "
+               "wavelength in 1/angstrom",
+               [o](const std::string& v) {
+                 if (v == "2theta") {
+                   o->request.unit = Unit::two_theta_deg;
+                 } else if (v == "q") {
+                   o->request.unit = Unit::q_inv_angstrom;
+                 } else {
+                   return false;
+                 }
+                 return true;
+               })
+        ->group(binning);
+    add_parsed(app, "--bins", "a whole number of bins, 1 to 10000000",
+               "N bins over the range (default: one per pixel of radius from the beam centre "
+               "to the farthest corner)",
+               [this](const std::string& v) {
+                 long n = 0;
+                 if (!parse_whole(v, &n) || n < 1 || n > kMostBins) return false;
+                 bins = n;
+                 return true;
+               })
+        ->group(binning);
+    add_parsed(app, "--bin-width", "a positive width",
+               "bins of width W in the unit (instead of --bins)",
+               [this](const std::string& v) {
+                 double w = 0;
+                 if (!parse_number(v, &w) || !(w > 0)) return false;
+                 bin_width = w;
+                 return true;
+               })
+        ->group(binning);
+    add_parsed(app, "--range", "LOW:HIGH (either may be left out)",
+               "bin only this range (default: all pixels), e.g. --range 5:",
+               [o](const std::string& v) {
+                 return parse_pair(v, ':', true, &o->request.bins.low, &o->request.bins.high);
+               })
+        ->group(binning);
+    app.add_flag("--median", median, "per-bin median instead of the mean")->group(binning);
+    app.add_option("--mask", o->mask_path,
+                   "PGM image (P2 or P5) of the image's size; pixels that are not 0 in it are "
+                   "left out")
+        ->type_name("FILE")
+        ->group(binning);
+    add_parsed(app, "--azimuth", "FROM:TO in degrees, FROM below TO",
+               "keep only pixels with azimuth FROM <= a < TO degrees, counted from +x towards "
+               "+y (taken modulo 360)",
+               [o](const std::string& v) {
+                 std::optional<double> from, to;
+                 if (!parse_pair(v, ':', false, &from, &to) || !(*to > *from)) return false;
+                 o->request.sector = AzimuthSector{*from, *to};
+                 return true;
+               })
+        ->group(binning);
+
+    const std::string running = "Running";
+    add_parsed(app, "--shard", "K/N with 1 <= K <= N",
+               "reduce only share K of N of the sorted file list (default inside a Slurm job "
+               "array: the task's share)",
+               [o](const std::string& v) {
+                 o->shard = parse_shard(v);
+                 return o->shard.has_value();
+               })
+        ->group(running);
+    app.add_flag("--skip-existing", o->skip_existing,
+                 "skip an image whose outputs exist and are newer than it")
+        ->group(running);
+    app.add_flag("--times", o->show_times, "print each file's time per stage on stderr")
+        ->group(running);
+    app.add_flag("-q,--quiet", o->quiet, "no progress line and no summary")->group(running);
+  }
+};
+
+}  // namespace
+
+std::optional<Shard> parse_shard(const std::string& text) {
+  const std::size_t slash = text.find('/');
+  long k = 0, n = 0;
+  if (slash == std::string::npos || !parse_whole(text.substr(0, slash), &k) ||
+      !parse_whole(text.substr(slash + 1), &n) || n < 1 || k < 1 || k > n) {
+    return std::nullopt;
+  }
+  return Shard{k - 1, n};
+}
+
+std::optional<Shard> slurm_array_shard(const char* (*get)(const char*)) {
+  const char* id_text = get("SLURM_ARRAY_TASK_ID");
+  if (!id_text || !*id_text) return std::nullopt;
+  auto read = [&](const char* name, std::optional<long>* into) {
+    const char* text = get(name);
+    if (!text || !*text) return;
+    long v = 0;
+    if (!parse_whole(text, &v)) throw Error(std::string(name) + " is not a whole number: " + text);
+    *into = v;
+  };
+  std::optional<long> id, count, min, max, step;
+  read("SLURM_ARRAY_TASK_ID", &id);
+  read("SLURM_ARRAY_TASK_COUNT", &count);
+  read("SLURM_ARRAY_TASK_MIN", &min);
+  read("SLURM_ARRAY_TASK_MAX", &max);
+  read("SLURM_ARRAY_TASK_STEP", &step);
+  const long first = min.value_or(count ? 0 : -1);
+  const long stride = step.value_or(1);
+  if (first < 0 || stride < 1 || (!count && !max)) {
+    throw Error("a Slurm array task needs SLURM_ARRAY_TASK_COUNT or _MIN and _MAX");
+  }
+  const long shares = count ? *count : (*max - first) / stride + 1;
+  const long offset = *id - first;
+  if (shares < 1 || offset < 0 || offset % stride != 0 || offset / stride >= shares) {
+    throw Error("Slurm array task " + std::to_string(*id) + " is not one of " +
+                std::to_string(shares) + " tasks");
+  }
+  return Shard{offset / stride, shares};
+}
+
+ParsedOptions parse_options(const std::vector<std::string>& args) {
+  ParsedOptions parsed;
+  CommandLine line(&parsed.options);
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    line.app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    parsed.outcome = OptionsOutcome::help;
+    return parsed;
+  } catch (const CLI::ParseError& e) {
+    parsed.outcome = OptionsOutcome::error;
+    parsed.error = e.what();
+    return parsed;
+  }
+  auto fail = [&](const std::string& message) {
+    parsed.outcome = OptionsOutcome::error;
+    parsed.error = message;
+    return parsed;
+  };
+  if (line.version) {
+    parsed.outcome = OptionsOutcome::version;
+    return parsed;
+  }
+  Options& o = parsed.options;
+  if (line.bins && line.bin_width) return fail("give either --bins or --bin-width, not both");
+  if (line.bins) o.request.bins.count = *line.bins;
+  if (line.bin_width) o.request.bins.width = *line.bin_width;
+  if (line.median) o.request.statistic = Statistic::median;
+  if (o.request.bins.low && o.request.bins.high && !(*o.request.bins.high > *o.request.bins.low)) {
+    return fail("--range needs LOW below HIGH");
+  }
+  if (o.inputs.empty()) return fail("no image files given (try --help)");
+  return parsed;
+}
+
+std::string help_text() {
+  Options unused;
+  CommandLine line(&unused);
+  return line.app.help();
+}
+
+}  // namespace vokip

@@ -1,0 +1,129 @@
+#include "engine/formats/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/error.h"
+
+namespace vokip {
+
+namespace {
+
+constexpr char kTemporarySuffix[] = ".part";
+
+// The temporary being written, for the termination handler.
+char current_temporary[4096];
+volatile std::sig_atomic_t writing = 0;
+
+extern "C" void remove_current_temporary(int signal_number) {
+  if (writing) ::unlink(current_temporary);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+struct TemporaryInProgress {
+  explicit TemporaryInProgress(const std::string& name) {
+    if (name.size() >= sizeof current_temporary) return;
+    std::memcpy(current_temporary, name.c_str(), name.size() + 1);
+    writing = 1;
+  }
+  ~TemporaryInProgress() { writing = 0; }
+};
+
+std::string system_error(const std::string& what) {
+  return what + ": " + std::strerror(errno ? errno : EIO);
+}
+
+// Writes all of the bytes; false with errno set on failure.
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+void write_through_temporary(const std::string& path, const char* data, std::size_t size) {
+  const std::string temporary = temporary_name(path);
+  const TemporaryInProgress in_progress(temporary);
+  // The name is fixed per target, so a rerun after a killed one overwrites
+  // what that run left.
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw Error(system_error("cannot write " + temporary), Error::Kind::io);
+  bool ok = write_all(fd, data, size);
+  const int saved = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return;
+  const std::string message = system_error("cannot write " + path);
+  errno = saved;
+  std::remove(temporary.c_str());
+  throw Error(message, Error::Kind::io);
+}
+
+}  // namespace
+
+void read_file(const std::string& path, std::vector<std::uint8_t>* bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Error(system_error("cannot open"), Error::Kind::io);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw Error("not a regular file", Error::Kind::io);
+  }
+  bytes->resize(static_cast<std::size_t>(info.st_size));
+  std::size_t done = 0;
+  while (done < bytes->size()) {
+    const ssize_t got = ::read(fd, bytes->data() + done, bytes->size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      const std::string message =
+          got == 0 ? std::string("the file shrank while it was read") : system_error("read failed");
+      ::close(fd);
+      throw Error(message, Error::Kind::io);
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+}
+
+std::vector<std::uint8_t> read_file(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  read_file(path, &bytes);
+  return bytes;
+}
+
+void remove_temporary_on_termination() {
+  std::signal(SIGTERM, remove_current_temporary);
+  std::signal(SIGINT, remove_current_temporary);
+}
+
+std::string temporary_name(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, name_at) + "." + path.substr(name_at) + kTemporarySuffix;
+}
+
+bool is_temporary_name(const std::string& file_name) {
+  const std::size_t n = std::strlen(kTemporarySuffix);
+  return file_name.size() > n + 1 && file_name[0] == '.' &&
+         file_name.compare(file_name.size() - n, n, kTemporarySuffix) == 0;
+}
+
+void write_file_atomically(const std::string& path, const std::string& bytes) {
+  write_through_temporary(path, bytes.data(), bytes.size());
+}
+
+void write_file_atomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  write_through_temporary(path, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+}  // namespace vokip

@@ -1,0 +1,104 @@
+#include "engine/formats/mask.h"
+
+#include <cctype>
+
+#include "engine/error.h"
+#include "engine/formats/files.h"
+#include "engine/formats/mar345.h"
+
+namespace vokip {
+
+namespace {
+
+class PgmReader {
+ public:
+  explicit PgmReader(const std::vector<std::uint8_t>& bytes) : b_(bytes) {}
+
+  // A header number: blanks and # comments before it; false when absent.
+  bool number(long* value) {
+    skip_blanks_and_comments();
+    if (at_ >= b_.size() || !std::isdigit(b_[at_])) return false;
+    long v = 0;
+    while (at_ < b_.size() && std::isdigit(b_[at_])) {
+      v = v * 10 + (b_[at_++] - '0');
+      if (v > 1000000) return false;
+    }
+    *value = v;
+    return true;
+  }
+  // The single blank between the header and binary pixels.
+  bool single_blank() {
+    if (at_ >= b_.size() || !std::isspace(b_[at_])) return false;
+    ++at_;
+    return true;
+  }
+  std::size_t position() const { return at_; }
+
+ private:
+  void skip_blanks_and_comments() {
+    while (at_ < b_.size()) {
+      if (std::isspace(b_[at_])) {
+        ++at_;
+      } else if (b_[at_] == '#') {
+        while (at_ < b_.size() && b_[at_] != '\n') ++at_;
+      } else {
+        break;
+      }
+    }
+  }
+
+  const std::vector<std::uint8_t>& b_;
+  std::size_t at_ = 2;  // after the magic number
+};
+
+}  // namespace
+
+Mask parse_mask(const std::vector<std::uint8_t>& bytes) {
+  Mask mask;
+  const bool binary = bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] == '5';
+  const bool text = bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] == '2';
+  if (!binary && !text) {
+    throw Error("not a PGM mask (it must start with P5 or P2)");
+  }
+  PgmReader in(bytes);
+  long width = 0, height = 0, maxval = 0;
+  if (!in.number(&width) || !in.number(&height) || !in.number(&maxval) || width < 1 || height < 1 ||
+      width > kMar345LargestSize || height > kMar345LargestSize || maxval < 1 || maxval > 65535) {
+    throw Error("malformed PGM header");
+  }
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  mask.width = static_cast<int>(width);
+  mask.height = static_cast<int>(height);
+  mask.excluded.assign(pixels, 0);
+  if (text) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+      long v = 0;
+      if (!in.number(&v)) {
+        throw Error("PGM mask ends after " + std::to_string(i) + " of " + std::to_string(pixels) +
+                    " pixels");
+      }
+      mask.excluded[i] = v != 0;
+    }
+    return mask;
+  }
+  if (!in.single_blank()) {
+    throw Error("malformed PGM header");
+  }
+  const std::size_t sample = maxval > 255 ? 2 : 1;
+  const std::size_t start = in.position();
+  if (bytes.size() - start < pixels * sample) {
+    throw Error("PGM mask holds " + std::to_string((bytes.size() - start) / sample) + " of its " +
+                std::to_string(pixels) + " pixels");
+  }
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const std::uint8_t* p = bytes.data() + start + i * sample;
+    mask.excluded[i] = (sample == 1 ? p[0] : (p[0] | p[1])) != 0;
+  }
+  return mask;
+}
+
+Mask read_mask(const std::string& path) {
+  return parse_mask(read_file(path));
+}
+
+}  // namespace vokip

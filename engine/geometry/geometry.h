@@ -1,0 +1,42 @@
+// The experiment's geometry for one image: taken from the file's header, each
+// value overridable, and the conversion from polar angle to q.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/formats/mar345.h"
+
+namespace vokip {
+
+struct Geometry {
+  double distance_mm = 0;  // sample to plate, along the beam
+  double center_x_px = 0,
+         center_y_px = 0;  // beam centre; pixel (c, r) has its centre at (c + 0.5, r + 0.5)
+  double pixel_x_um = 0, pixel_y_um = 0;  // along a row (x, columns) and down the columns (y, rows)
+  double tilt_deg = 0;            // plate tilt about an axis in its plane through the centre
+  double tilt_direction_deg = 0;  // direction of that axis's normal, from +x towards +y
+  std::optional<double> wavelength_angstrom;
+
+  bool operator==(const Geometry& o) const;
+};
+
+struct GeometryOverrides {
+  std::optional<double> distance_mm;
+  std::optional<double> center_x_px, center_y_px;
+  std::optional<double> pixel_x_um, pixel_y_um;
+  std::optional<double> tilt_deg, tilt_direction_deg;
+  std::optional<double> wavelength_angstrom;
+};
+
+// The header's geometry with the overrides applied. Throws Error naming the
+// option to give when a value is missing or not usable.
+Geometry resolve_geometry(const Mar345Header& header, const GeometryOverrides& overrides);
+
+// Momentum transfer q = 4 pi sin(2theta / 2) / wavelength, in inverse ångström.
+double q_from_two_theta(double two_theta_deg, double wavelength_angstrom);
+
+// One line describing the geometry, for file headers.
+std::string describe(const Geometry& geometry);
+
+}  // namespace vokip

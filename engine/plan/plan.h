@@ -1,0 +1,95 @@
+// A plan: everything about a reduction's pixels that does not change from
+// image to image of one geometry, made once and shared by every image that
+// needs the same: every pixel's angle, the order of the pixels by angle, the
+// pixels left out for good, and the bins.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "engine/formats/mask.h"
+#include "engine/geometry/geometry.h"
+#include "engine/geometry/units.h"
+#include "engine/memory/huge_pages.h"
+#include "engine/plan/bins.h"
+
+namespace vokip {
+
+struct AzimuthSector {
+  double from_deg = 0, to_deg = 360;  // kept: from <= azimuth < to, taken modulo 360
+
+  bool operator==(const AzimuthSector& o) const {
+    return from_deg == o.from_deg && to_deg == o.to_deg;
+  }
+};
+
+// What a plan is made for. Two images with equal specs share a plan.
+struct PlanSpec {
+  int width = 0, height = 0;  // the image's size in pixels
+  Geometry geometry;
+  std::shared_ptr<const Mask> mask;  // pixels left out, if any
+  std::optional<AzimuthSector> sector;
+  BinRequest bins;  // in the unit
+  Unit unit = Unit::two_theta_deg;
+
+  // Masks compare by identity: a run reads each mask file once.
+  bool operator==(const PlanSpec& o) const;
+};
+
+// The bins for one extent of an image's data, and where each bin's members
+// start among the plan's members.
+struct Binning {
+  BinLayout layout;
+  std::vector<std::int64_t> starts;  // bins + 1 positions in the plan's member order
+};
+
+// A run of pixel indices.
+struct PixelList {
+  const std::uint32_t* pixels;
+  std::int64_t size;
+};
+
+class Plan {
+ public:
+  // Computes every pixel's polar angle with the module's core and sorts the
+  // pixels that can take part by it. Throws Error when the spec cannot be
+  // planned (a mask of another size, q without a wavelength).
+  explicit Plan(const PlanSpec& spec);
+
+  const PlanSpec& spec() const { return spec_; }
+  std::int64_t pixels() const { return std::int64_t{spec_.width} * spec_.height; }
+
+  // The pixels that can take part (not masked, inside the sector, with an
+  // angle) in ascending order of their key, the position on the unit's axis;
+  // pixels of equal angle in pixel order.
+  PixelList members() const { return {order_.data(), members_}; }
+  const double* member_keys() const { return keys_.data(); }
+
+  // The pixels left out for good, by reason (the first that applies), each
+  // in ascending order.
+  PixelList masked() const;
+  PixelList off_sector() const;
+  PixelList without_angle() const;
+
+  // The bins when the data's keys span low_key to high_key. Images whose
+  // data span the same keys share one binning. Throws Error when the bin
+  // request cannot be met.
+  std::shared_ptr<const Binning> binning(double low_key, double high_key) const;
+
+ private:
+  PlanSpec spec_;
+  // Members by key, then the masked, off-sector and angle-less pixels.
+  std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> order_;
+  std::vector<double, HugePageAllocator<double>> keys_;  // of the members
+  std::int64_t members_ = 0, masked_end_ = 0, off_sector_end_ = 0;
+  std::int64_t default_bin_count_ = 1;
+
+  mutable std::mutex binning_mutex_;
+  mutable std::shared_ptr<const Binning> binning_;
+  mutable double binning_low_ = 0, binning_high_ = 0;
+};
+
+}  // namespace vokip

@@ -1,0 +1,173 @@
+#include "engine/run/batch.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "engine/error.h"
+#include "engine/formats/files.h"
+
+namespace vokip {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Runs the step; what it throws becomes the message.
+template <class Step>
+std::string failure_of(Step&& step) {
+  try {
+    step();
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+// A file read and decoded, ready to be binned. Its buffers are kept for the
+// next file.
+struct FileReducer::Loaded {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+  Mar345Header header;
+  Image image;
+  std::string read_error;    // the file could not be read or parsed
+  std::string decode_error;  // its stream could not be decoded
+  double read_ms = 0, decode_ms = 0;
+};
+
+PlanSpec plan_spec(const Mar345Header& header, const ReductionRequest& request) {
+  PlanSpec spec;
+  spec.width = header.size;
+  spec.height = header.size;
+  spec.geometry = resolve_geometry(header, request.geometry);
+  spec.mask = request.mask;
+  spec.sector = request.sector;
+  spec.bins = request.bins;
+  spec.unit = request.unit;
+  return spec;
+}
+
+FileReducer::FileReducer(ReductionRequest request, unsigned threads)
+    : request_(std::move(request)), workspaces_(threads < 1 ? 1 : threads) {}
+
+FileReducer::~FileReducer() = default;
+
+void FileReducer::load(const std::string& path, Loaded* l) const {
+  l->path = path;
+  Clock::time_point start = Clock::now();
+  l->read_error = failure_of([&] {
+    read_file(path, &l->bytes);
+    l->header = parse_mar345(l->bytes.data(), l->bytes.size());
+  });
+  l->read_ms = ms_since(start);
+  l->decode_error.clear();
+  l->decode_ms = 0;
+  if (!l->read_error.empty()) return;
+  start = Clock::now();
+  l->decode_error = failure_of([&] { l->image.decode(l->bytes.data(), l->header); });
+  l->decode_ms = ms_since(start);
+}
+
+void FileReducer::finish(Loaded* l, FileReduction* out) {
+  out->path = l->path;
+  out->times.read_ms = l->read_ms;
+  out->times.decode_ms = l->decode_ms;
+  if (!l->read_error.empty()) {
+    out->error = l->read_error;
+    return;
+  }
+  out->header = l->header;
+  out->error = failure_of([&] {
+    const PlanSpec spec = plan_spec(l->header, request_);
+    out->geometry = spec.geometry;
+    if (!plan_ || !(plan_->spec() == spec)) {
+      const Clock::time_point start = Clock::now();
+      plan_.reset();  // one plan's memory at a time
+      plan_ = std::make_shared<const Plan>(spec);
+      out->times.plan_ms = ms_since(start);
+    }
+    if (!l->decode_error.empty()) throw Error(l->decode_error);
+    const Clock::time_point start = Clock::now();
+    out->profile = reduce_image(*plan_, l->image, request_.statistic, &workspaces_);
+    out->times.reduce_ms = ms_since(start);
+  });
+}
+
+FileReduction FileReducer::reduce(const std::string& path) {
+  Loaded loaded;
+  load(path, &loaded);
+  FileReduction result;
+  finish(&loaded, &result);
+  return result;
+}
+
+void FileReducer::run(const std::vector<std::string>& paths,
+                      const std::function<void(const FileReduction&)>& done) {
+  // Two slots: the reader fills one while the other is binned.
+  Loaded slots[2];
+  bool filled[2] = {false, false};
+  bool stop = false;
+  std::mutex mutex;
+  std::condition_variable changed;
+
+  std::thread reader([&] {
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+      const std::size_t s = k % 2;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return !filled[s] || stop; });
+        if (stop) return;
+      }
+      load(paths[k], &slots[s]);
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        filled[s] = true;
+      }
+      changed.notify_all();
+    }
+  });
+  auto stop_reader = [&] {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    reader.join();
+  };
+
+  try {
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+      const std::size_t s = k % 2;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return filled[s]; });
+      }
+      FileReduction result;
+      finish(&slots[s], &result);
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        filled[s] = false;
+      }
+      changed.notify_all();
+      done(result);
+    }
+  } catch (...) {
+    stop_reader();
+    throw;
+  }
+  stop_reader();
+}
+
+}  // namespace vokip

@@ -1,0 +1,68 @@
+#include "engine/run/image.h"
+
+#include <algorithm>
+#include <string>
+
+#include "decode/unpack_image.h"
+#include "engine/error.h"
+
+namespace vokip {
+
+void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
+  width_ = h.size;
+  height_ = h.size;
+  const std::int64_t n = pixels();
+  low_.resize(static_cast<std::size_t>(n));
+  // A one-pixel-wide image predicts from the output's prior content.
+  if (width_ == 1) std::fill(low_.begin(), low_.end(), 0);
+  const UnpackResult decoded = unpack_image(
+      file + h.stream_offset, static_cast<std::int64_t>(h.stream_length), low_.data(), n, width_);
+  if (decoded.pixels < n) {
+    throw Error("packed stream cut short: it ends before the last of the " + std::to_string(n) +
+                " pixels");
+  }
+
+  // The last record of an address wins.
+  overflow_ = h.overflow;
+  std::stable_sort(
+      overflow_.begin(), overflow_.end(),
+      [](const OverflowRecord& a, const OverflowRecord& b) { return a.address < b.address; });
+  std::vector<OverflowRecord> last;
+  for (const OverflowRecord& r : overflow_) {
+    if (!last.empty() && last.back().address == r.address) {
+      last.back() = r;
+    } else {
+      last.push_back(r);
+    }
+  }
+  overflow_ = std::move(last);
+  has_overflow_.assign(static_cast<std::size_t>((n + 63) / 64), 0);
+  for (const OverflowRecord& r : overflow_) {
+    const std::int64_t p = std::int64_t{r.address} - 1;
+    low_[static_cast<std::size_t>(p)] = 0;
+    has_overflow_[static_cast<std::size_t>(p / 64)] |= std::uint64_t{1} << (p % 64);
+  }
+}
+
+std::uint32_t Image::rare_value(std::int64_t p) const {
+  if ((has_overflow_[static_cast<std::size_t>(p / 64)] >> (p % 64) & 1) == 0) return 0;
+  const auto record = std::lower_bound(overflow_.begin(), overflow_.end(), p,
+                                       [](const OverflowRecord& r, std::int64_t index) {
+                                         return std::int64_t{r.address} - 1 < index;
+                                       });
+  return record->value;
+}
+
+std::int64_t Image::zero_count() const {
+  std::int64_t zeros = std::count(low_.begin(), low_.end(), std::uint16_t{0});
+  for (const OverflowRecord& r : overflow_) zeros -= r.value != 0;
+  return zeros;
+}
+
+std::vector<std::uint32_t> Image::full() const {
+  std::vector<std::uint32_t> full(low_.begin(), low_.end());
+  for (const OverflowRecord& r : overflow_) full[r.address - 1] = r.value;
+  return full;
+}
+
+}  // namespace vokip

@@ -1,0 +1,48 @@
+// One image as the engine reads its pixels: the module's 16-bit decoding of
+// a MAR345 file's packed stream, with the full values of the pixels above
+// 65535 from the file's overflow records.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/formats/mar345.h"
+#include "engine/memory/huge_pages.h"
+
+namespace vokip {
+
+class Image {
+ public:
+  // Decodes the packed stream of the parsed file into this image, reusing
+  // its memory. Throws Error when the stream ends before the last pixel.
+  void decode(const std::uint8_t* file, const Mar345Header& header);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  std::int64_t pixels() const { return std::int64_t{width_} * height_; }
+
+  // The full intensity of pixel p (row-major index).
+  std::uint32_t value(std::int64_t p) const {
+    const std::uint16_t low = low_[static_cast<std::size_t>(p)];
+    return low != 0 ? low : rare_value(p);
+  }
+
+  // Pixels of value 0 (no data).
+  std::int64_t zero_count() const;
+
+  // Every pixel's full intensity, row-major.
+  std::vector<std::uint32_t> full() const;
+
+ private:
+  // A pixel whose 16-bit value is 0: no data, or one with an overflow record.
+  std::uint32_t rare_value(std::int64_t p) const;
+
+  int width_ = 0, height_ = 0;
+  // The decoded stream, with 0 at every pixel that has an overflow record, so
+  // that only pixels of value 0 need a look at the records.
+  std::vector<std::uint16_t, HugePageAllocator<std::uint16_t>> low_;
+  std::vector<OverflowRecord> overflow_;     // by address, the last record of each
+  std::vector<std::uint64_t> has_overflow_;  // a bit per pixel
+};
+
+}  // namespace vokip

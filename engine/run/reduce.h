@@ -1,0 +1,51 @@
+// One image reduced with a plan: the values of the plan's pixels gathered in
+// its order, pixels of value 0 (no data) left out, and binned by the
+// module's integration cores.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/geometry/units.h"
+#include "engine/memory/huge_pages.h"
+#include "engine/plan/plan.h"
+#include "engine/run/image.h"
+
+namespace vokip {
+
+enum class Statistic { mean, median };
+
+struct PixelTally {
+  std::int64_t total = 0;
+  std::int64_t zero = 0;        // value 0: no data
+  std::int64_t masked = 0;      // flagged by the mask
+  std::int64_t off_sector = 0;  // outside the azimuth sector
+  std::int64_t off_range = 0;   // outside the bins (or angle not a number)
+  std::int64_t used = 0;
+};
+
+struct Profile {
+  Unit unit = Unit::two_theta_deg;
+  Statistic statistic = Statistic::mean;
+  std::vector<double> centre;
+  std::vector<std::int64_t> count;  // pixels per bin
+  std::vector<double> value;        // mean or median; NaN for an empty bin
+  std::vector<double> variance;     // sample variance, or variance about the median
+  std::vector<double> spread;       // dispersion sum((v - mean)^2) / mean, or mean |v - median|
+  double bin_width = 0;
+  PixelTally pixels;
+};
+
+// Buffers of one thread's share of a reduction, kept from image to image.
+struct Workspace {
+  std::vector<double, HugePageAllocator<double>> keys, values;
+  std::vector<double> first, second, third;
+};
+
+// Reduces the image; the work is shared by as many threads as there are
+// workspaces (at least one). Throws Error when the image does not fit the
+// plan or leaves no pixel to bin.
+Profile reduce_image(const Plan& plan, const Image& image, Statistic statistic,
+                     std::vector<Workspace>* workspaces);
+
+}  // namespace vokip

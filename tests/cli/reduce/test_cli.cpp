@@ -1,0 +1,299 @@
+// vokip-reduce as users run it: files in, profiles out, one error line per
+// bad file, the exit codes, patterns, masks, the progress line, shares of a
+// batch, skipping what is done, and runs killed in the middle.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/formats/files.h"
+#include "support/mar345_writer.h"
+#include "support/test_files.h"
+#include "vokip_version.h"
+
+namespace vokip {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int code = -1;
+  std::string out, err;
+};
+
+std::string quoted(const std::string& s) {
+  return "'" + s + "'";
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  // Runs the program with the arguments; env: assignments put before it.
+  Outcome run(const std::string& args, const std::string& env = "") {
+    const std::string out = dir_.file("stdout"), err = dir_.file("stderr");
+    const std::string command = env + " " + std::string(VOKIP_REDUCE_EXE) + " " + args + " >" +
+                                quoted(out) + " 2>" + quoted(err) + " </dev/null";
+    const int status = std::system(command.c_str());
+    Outcome r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = read_text(out);
+    r.err = read_text(err);
+    return r;
+  }
+  std::string ring_file(const std::string& name, ByteOrder order = ByteOrder::little) {
+    const RingPattern pattern = small_rings(160);
+    const std::string path = dir_.file(name);
+    write_bytes(path, write_mar345(ring_pattern_file(pattern, make_ring_image(pattern), order)));
+    return path;
+  }
+  TempDir dir_;
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST_F(Cli, ReducesAnImageToEveryFormat) {
+  const std::string image = ring_file("rings.mar1200");
+  const Outcome r = run(quoted(image) + " --all -o " + quoted(dir_.file("out")));
+  EXPECT_EQ(r.code, 0) << r.err;
+  // stderr is no terminal: no progress line, only the summary.
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 1 reduced, 0 skipped, 0 failed in ", 0), 0u) << r.err;
+  EXPECT_EQ(lines_of(r.err).size(), 1u);
+  for (const char* ext : {".xy", ".chi", ".csv", ".svg"}) {
+    const std::string path = dir_.file(std::string("out/rings") + ext);
+    EXPECT_TRUE(file_exists(path)) << path;
+    EXPECT_NE(r.out.find(path), std::string::npos) << r.out;
+  }
+  const std::string xy = read_text(dir_.file("out/rings.xy"));
+  EXPECT_EQ(
+      xy.rfind(std::string("# vokip-reduce ") + kVokipVersion + ": 1-D profile of rings.mar1200\n",
+               0),
+      0u);
+  EXPECT_GT(lines_of(xy).size(), 100u);
+}
+
+TEST_F(Cli, EveryBadFileGetsOneErrorLineAndNoOutput) {
+  const std::string good = ring_file("good.mar1200", ByteOrder::big);
+  const std::string text = read_text(good);
+  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  const std::size_t marker = std::string(bytes.begin(), bytes.end()).find("CCP4 packed image");
+  ASSERT_NE(marker, std::string::npos);
+  struct Bad {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::string message;
+  };
+  std::vector<Bad> bad;
+  bad.push_back({"empty.mar1200", {}, "empty file"});
+  bad.push_back({"header.mar1200", std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4096),
+                 "overflow count HIGH 4 needs 64 bytes"});
+  std::vector<std::uint8_t> b = bytes;
+  b[marker + 5] = 'X';
+  bad.push_back({"marker.mar1200", b, "no 'CCP4 packed image"});
+  b.assign(bytes.begin(), bytes.end() - static_cast<std::ptrdiff_t>((bytes.size() - marker) / 2));
+  bad.push_back({"cut.mar1200", b, "packed stream cut short"});
+  b = bytes;
+  b[8] = b[9] = 0x7F;  // HIGH word, big-endian: far more records than bytes
+  const std::size_t high_text = std::string(b.begin(), b.end()).find("HIGH ");
+  b[high_text] = 'X';
+  bad.push_back({"high.mar1200", b, "bytes of records, but only"});
+  b = bytes;
+  b[4096] = 0x7F;  // first record's address, big-endian
+  bad.push_back({"address.mar1200", b, "outside 1..25600"});
+  b = bytes;
+  b[marker + 22] = '9';
+  bad.push_back({"size.mar1200", b, "but the packed-image line X: 9160"});
+  b = bytes;
+  b[2] = 0x05;  // byte-order word 0x000005D2
+  bad.push_back({"order.mar1200", b, "not a MAR345 image: the byte-order word is 0xD2050000"});
+
+  std::string args = quoted(good);
+  for (const Bad& one : bad) {
+    write_bytes(dir_.file(one.name), one.bytes);
+    args += " " + quoted(dir_.file(one.name));
+  }
+  const Outcome r = run(args + " --svg");
+  EXPECT_EQ(r.code, 1);
+  const std::vector<std::string> errors = lines_of(r.err);
+  ASSERT_EQ(errors.size(), bad.size() + 1) << r.err;
+  for (std::size_t k = 0; k < bad.size(); ++k) {
+    const std::string& line = errors[k];
+    EXPECT_EQ(line.rfind("vokip-reduce: " + dir_.file(bad[k].name) + ": ", 0), 0u) << line;
+    EXPECT_NE(line.find(bad[k].message), std::string::npos) << line;
+    const std::string stem = bad[k].name.substr(0, bad[k].name.find('.'));
+    EXPECT_FALSE(file_exists(dir_.file(stem + ".xy"))) << stem;
+    EXPECT_FALSE(file_exists(dir_.file(stem + ".svg"))) << stem;
+  }
+  EXPECT_EQ(errors.back().rfind("vokip-reduce: 1 reduced, 0 skipped, 8 failed in ", 0), 0u)
+      << errors.back();
+  EXPECT_TRUE(file_exists(dir_.file("good.xy")));
+  EXPECT_TRUE(file_exists(dir_.file("good.svg")));
+}
+
+TEST_F(Cli, ExitCodesTellUsageProblems) {
+  const std::string image = ring_file("rings.mar1200");
+  Outcome r = run("");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no image files given"), std::string::npos);
+  r = run(quoted(image) + " --bins many");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--bins: needs a whole number"), std::string::npos) << r.err;
+  EXPECT_FALSE(file_exists(dir_.file("rings.xy")));
+  r = run(quoted(image) + " --mask " + quoted(dir_.file("nomask.pgm")));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("mask " + dir_.file("nomask.pgm") + ": cannot open"), std::string::npos);
+  r = run("--help");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("Usage: vokip-reduce"), std::string::npos);
+  r = run("--version");
+  EXPECT_EQ(r.out, std::string("vokip-reduce ") + kVokipVersion + "\n");
+}
+
+TEST_F(Cli, QuotedPatternsAndMasksWork) {
+  ring_file("a.mar1200");
+  ring_file("b.mar1200");
+  std::string pgm = "P5 160 160 255\n";
+  std::string pixels(160 * 160, '\0');
+  for (int i = 0; i < 160; ++i) pixels[i] = 1;  // the first row
+  const std::string mask = pgm + pixels;
+  write_bytes(dir_.file("mask.pgm"), std::vector<std::uint8_t>(mask.begin(), mask.end()));
+  const Outcome r = run(quoted(dir_.file("*.mar1200")) + " --mask " +
+                        quoted(dir_.file("mask.pgm")) + " -q --csv");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "");  // quiet: no list of files and no summary
+  EXPECT_EQ(r.err, "");
+  for (const char* stem : {"a", "b"}) {
+    const std::string xy = read_text(dir_.file(std::string(stem) + ".xy"));
+    EXPECT_NE(xy.find(", 160 masked,"), std::string::npos) << xy.substr(0, 400);
+    EXPECT_TRUE(file_exists(dir_.file(std::string(stem) + ".csv")));
+  }
+}
+
+TEST_F(Cli, TerminalShowsProgressAndPipesDoNot) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  const std::string image = ring_file("rings.mar1200");
+  // script gives the program a terminal; its output lands in the typescript.
+  const std::string typescript = dir_.file("typescript");
+  const std::string command = "script -qec " +
+                              quoted(std::string(VOKIP_REDUCE_EXE) + " " + image + " --times") +
+                              " " + quoted(typescript) + " >/dev/null 2>&1 </dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string shown = read_text(typescript);
+  EXPECT_NE(shown.find("[1/1] rings.mar1200"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("read "), std::string::npos);
+  EXPECT_NE(shown.find("plan "), std::string::npos);
+  EXPECT_NE(shown.find("reduce "), std::string::npos);
+  const Outcome piped = run(quoted(image));
+  EXPECT_EQ(piped.err.find("[1/1]"), std::string::npos);
+}
+
+// Profiles of several files whose names say which share of the sorted list
+// they fall in: every file is reduced by exactly one share, with the same
+// profile as a run over all of them.
+TEST_F(Cli, SharesOfABatchReduceEveryFileOnce) {
+  std::vector<std::string> names;
+  for (int k = 0; k < 7; ++k) names.push_back(ring_file("s" + std::to_string(k) + ".mar1200"));
+  const std::string pattern = quoted(dir_.file("s*.mar1200"));
+  ASSERT_EQ(run(pattern + " -q -o " + quoted(dir_.file("whole"))).code, 0);
+  for (int n : {2, 3}) {
+    const std::string out = dir_.file("shares" + std::to_string(n));
+    for (int k = 1; k <= n; ++k) {
+      const Outcome r = run(pattern + " -o " + quoted(out) + " --shard " + std::to_string(k) + "/" +
+                            std::to_string(n));
+      EXPECT_EQ(r.code, 0) << r.err;
+    }
+    for (int k = 0; k < 7; ++k) {
+      const std::string name = "/s" + std::to_string(k) + ".xy";
+      EXPECT_EQ(read_text(out + name), read_text(dir_.file("whole") + name)) << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 7);
+  }
+  // Inside a Slurm array the share comes from the environment.
+  const std::string out = dir_.file("array");
+  for (int id = 1; id <= 3; ++id) {
+    const Outcome r =
+        run(pattern + " -o " + quoted(out), "SLURM_ARRAY_TASK_ID=" + std::to_string(id) +
+                                                " SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_MAX=3");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(lines_of(r.out).size(), id == 1 ? 2u : id == 2 ? 2u : 3u) << r.out;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 7);
+}
+
+TEST_F(Cli, SkipExistingReducesOnlyWhatIsMissingOrOlderThanItsImage) {
+  for (const char* name : {"a.mar1200", "b.mar1200", "c.mar1200"}) ring_file(name);
+  const std::string args = quoted(dir_.file("*.mar1200")) + " --chi --skip-existing";
+  Outcome r = run(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 3 reduced, 0 skipped, 0 failed", 0), 0u) << r.err;
+  // b's image changed after its profile was written; c's .chi is lost.
+  fs::last_write_time(dir_.file("b.xy"),
+                      fs::last_write_time(dir_.file("b.mar1200")) - std::chrono::seconds(5));
+  fs::remove(dir_.file("c.chi"));
+  r = run(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 2 reduced, 1 skipped, 0 failed", 0), 0u) << r.err;
+  EXPECT_EQ(r.out.find(dir_.file("a.mar1200")), std::string::npos) << r.out;
+  EXPECT_TRUE(file_exists(dir_.file("c.chi")));
+  r = run(args);
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 0 reduced, 3 skipped, 0 failed", 0), 0u) << r.err;
+}
+
+// Every profile file present is whole: its header, then as many data lines
+// as its header's pixel line allows, ending in a newline.
+void expect_whole_profile(const std::string& path) {
+  const std::string text = read_text(path);
+  ASSERT_FALSE(text.empty()) << path;
+  EXPECT_EQ(text.back(), '\n') << path;
+  EXPECT_NE(text.find("# columns:"), std::string::npos) << path;
+}
+
+TEST_F(Cli, AKilledRunLeavesNoPartialFileAndARerunFinishesTheRest) {
+  RingPattern pattern = small_rings(700);
+  const std::vector<std::uint8_t> bytes =
+      write_mar345(ring_pattern_file(pattern, make_ring_image(pattern)));
+  for (int k = 0; k < 24; ++k)
+    write_bytes(dir_.file("k" + std::to_string(10 + k) + ".mar1200"), bytes);
+  const std::string out = dir_.file("out");
+  const std::string args = quoted(dir_.file("k*.mar1200")) + " --all -o " + quoted(out);
+  // Killed at several moments: whatever it had written is whole, and no
+  // temporary file is left.
+  for (int delay_ms : {80, 200, 400}) {
+    fs::remove_all(out);
+    const std::string command = std::string(VOKIP_REDUCE_EXE) + " " + args +
+                                " >/dev/null 2>&1 </dev/null & pid=$!; sleep " +
+                                std::to_string(delay_ms / 1000.0) +
+                                "; kill -TERM $pid 2>/dev/null; wait $pid";
+    std::system(command.c_str());
+    if (!fs::exists(out)) continue;
+    for (const auto& entry : fs::directory_iterator(out)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_FALSE(is_temporary_name(name))
+          << name << " left after a kill at " << delay_ms << " ms";
+      if (entry.path().extension() == ".xy") expect_whole_profile(entry.path().string());
+    }
+  }
+  // A temporary left by a run killed without warning is replaced by the rerun.
+  fs::create_directories(out);
+  write_bytes(temporary_name(out + "/k10.xy"), {'#'});
+  const Outcome r = run(args + " --skip-existing");
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::size_t profiles = 0;
+  for (const auto& entry : fs::directory_iterator(out)) {
+    EXPECT_FALSE(is_temporary_name(entry.path().filename().string())) << entry.path();
+    profiles += entry.path().extension() == ".xy";
+  }
+  EXPECT_EQ(profiles, 24u);
+}
+
+}  // namespace
+}  // namespace vokip

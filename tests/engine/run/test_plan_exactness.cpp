@@ -1,0 +1,298 @@
+// A plan reused image after image, its bins integrated in chunks on several
+// threads, gives exactly (bit for bit) the profile of the plain reduction of
+// each image on its own: select the pixels, sort them by angle, lay out the
+// bins over their extent, and integrate all of them in one call of the core.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/error.h"
+#include "engine/geometry/pixel_angles.h"
+#include "engine/run/batch.h"
+#include "integrate/bin_scanner.h"
+#include "integrate/integrate_mean.h"
+#include "integrate/integrate_median.h"
+#include "support/mar345_writer.h"
+#include "support/test_files.h"
+
+namespace vokip {
+namespace {
+
+struct Plain {
+  Profile profile;
+  std::string error;
+};
+
+double in_unit(const PlanSpec& spec, double two_theta) {
+  if (spec.unit == Unit::two_theta_deg) return two_theta;
+  const double pi = std::acos(-1.0);
+  return 4 * pi * std::sin(two_theta * pi / 360) / *spec.geometry.wavelength_angstrom;
+}
+
+// The reduction of one image without a plan.
+Plain plain_reduction(const Image& image, const PlanSpec& spec, Statistic statistic) {
+  const int w = spec.width, h = spec.height;
+  const std::int64_t n = std::int64_t{w} * h;
+  std::vector<double> angles(n), azimuths(n);
+  PixelAngles(spec.geometry, w, h).rows(0, h, angles.data(), azimuths.data());
+  Plain out;
+  PixelTally& t = out.profile.pixels;
+  t.total = n;
+  struct Kept {
+    double angle;
+    std::uint32_t value;
+  };
+  std::vector<Kept> kept;
+  for (std::int64_t p = 0; p < n; ++p) {
+    const std::uint32_t v = image.value(p);
+    bool in_sector = true;
+    if (spec.sector && spec.sector->to_deg - spec.sector->from_deg < 360) {
+      double from = std::fmod(spec.sector->from_deg, 360.0);
+      if (from < 0) from += 360;
+      const double to = from + (spec.sector->to_deg - spec.sector->from_deg);
+      const double a = azimuths[p];
+      in_sector = (a >= from && a < to) || (a + 360 >= from && a + 360 < to);
+    }
+    if (v == 0) {
+      ++t.zero;
+    } else if (spec.mask && spec.mask->excluded[p]) {
+      ++t.masked;
+    } else if (!in_sector) {
+      ++t.off_sector;
+    } else {
+      kept.push_back({angles[p], v});
+    }
+  }
+  if (kept.empty()) {
+    out.error = "no pixel left: every one is zero, masked or outside the sector";
+    return out;
+  }
+  std::stable_sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) {
+    if (std::isnan(a.angle) || std::isnan(b.angle))
+      return !std::isnan(a.angle) && std::isnan(b.angle);
+    return a.angle < b.angle;
+  });
+  std::size_t numbers = 0;
+  while (numbers < kept.size() && !std::isnan(kept[numbers].angle)) ++numbers;
+  if (numbers == 0) {
+    out.error = "no pixel has an angle (the geometry gives none)";
+    return out;
+  }
+  double farthest = 0;
+  for (double x : {0.0, double(w)}) {
+    for (double y : {0.0, double(h)}) {
+      farthest = std::max(farthest,
+                          std::hypot(x - spec.geometry.center_x_px, y - spec.geometry.center_y_px));
+    }
+  }
+  BinLayout layout;
+  try {
+    layout = lay_out_bins(
+        spec.bins, in_unit(spec, kept[0].angle), in_unit(spec, kept[numbers - 1].angle),
+        std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(farthest))));
+  } catch (const Error& e) {
+    out.error = e.what();
+    return out;
+  }
+  std::vector<double> keys, values;
+  for (std::size_t k = 0; k < numbers; ++k) {
+    const double key = in_unit(spec, kept[k].angle);
+    if (key >= layout.lower && key < layout.upper) {
+      keys.push_back(key);
+      values.push_back(kept[k].value);
+    }
+  }
+  t.used = static_cast<std::int64_t>(keys.size());
+  t.off_range = static_cast<std::int64_t>(kept.size()) - t.used;
+  if (keys.empty()) {
+    out.error = "no pixel lies inside the range of the bins";
+    return out;
+  }
+  Profile& p = out.profile;
+  const std::int64_t m = static_cast<std::int64_t>(layout.centres.size());
+  p.centre = layout.centres;
+  p.bin_width = layout.width;
+  p.value.assign(m, 0.0);
+  p.variance.assign(m, 0.0);
+  p.spread.assign(m, 0.0);
+  const auto k = static_cast<std::int64_t>(keys.size());
+  if (statistic == Statistic::median) {
+    integrate_median(keys.data(), k, values.data(), p.centre.data(), m, p.value.data(),
+                     p.variance.data(), p.spread.data(), m);
+  } else {
+    integrate_mean(keys.data(), k, values.data(), p.centre.data(), m, p.value.data(),
+                   p.variance.data(), p.spread.data(), m);
+  }
+  bin_scanner scanner(keys.data(), k, p.centre.data(), m);
+  for (std::int64_t i = 0; i < m; ++i) {
+    const BinRange bin = scanner.next_bin(i);
+    p.count.push_back(bin.end - bin.lo);
+    if (bin.end == bin.lo) p.value[i] = p.variance[i] = p.spread[i] = std::nan("");
+  }
+  return out;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+void expect_identical(const Profile& engine, const Profile& plain) {
+  EXPECT_TRUE(same_bits(engine.centre, plain.centre));
+  EXPECT_EQ(engine.count, plain.count);
+  EXPECT_TRUE(same_bits(engine.value, plain.value));
+  EXPECT_TRUE(same_bits(engine.variance, plain.variance));
+  EXPECT_TRUE(same_bits(engine.spread, plain.spread));
+  EXPECT_EQ(engine.bin_width, plain.bin_width);
+  const PixelTally &a = engine.pixels, &b = plain.pixels;
+  EXPECT_EQ(a.total, b.total);
+  EXPECT_EQ(a.zero, b.zero);
+  EXPECT_EQ(a.masked, b.masked);
+  EXPECT_EQ(a.off_sector, b.off_sector);
+  EXPECT_EQ(a.off_range, b.off_range);
+  EXPECT_EQ(a.used, b.used);
+}
+
+// Ring images of 320 x 320 pixels (about three chunks of members), each with
+// its own noise, beam stop and overflow pixels, so that every image has its
+// own extent of data.
+std::vector<Mar345Contents> images(ByteOrder order) {
+  std::vector<Mar345Contents> files;
+  for (int k = 0; k < 3; ++k) {
+    RingPattern pattern = small_rings(320);
+    pattern.pixel_um = 400;
+    pattern.tilt_deg = 3;
+    pattern.tilt_direction_deg = 70;
+    pattern.seed = 100 + k;
+    pattern.beam_stop_radius_px = 4 + 3 * k;
+    pattern.overflow_pixels = 3 + k;
+    files.push_back(ring_pattern_file(pattern, make_ring_image(pattern), order));
+  }
+  return files;
+}
+
+struct Case {
+  const char* name;
+  Statistic statistic;
+  Unit unit;
+  BinRequest bins;
+  std::optional<AzimuthSector> sector;
+  bool masked;
+};
+
+std::vector<Case> cases() {
+  BinRequest by_width;
+  by_width.width = 0.05;
+  BinRequest range;
+  range.low = 6;
+  range.high = 21;
+  range.count = 700;
+  BinRequest q_range;
+  q_range.low = 0.8;
+  BinRequest one;
+  one.count = 1;
+  BinRequest two;
+  two.count = 2;
+  two.high = 20;
+  return {
+      {"mean, default bins", Statistic::mean, Unit::two_theta_deg, {}, std::nullopt, false},
+      {"median, default bins", Statistic::median, Unit::two_theta_deg, {}, std::nullopt, false},
+      {"mean, width", Statistic::mean, Unit::two_theta_deg, by_width, std::nullopt, true},
+      {"mean, range", Statistic::mean, Unit::two_theta_deg, range, AzimuthSector{-60, 100}, false},
+      {"median, range, sector, mask", Statistic::median, Unit::two_theta_deg, range,
+       AzimuthSector{200, 300}, true},
+      {"mean, q from 0.8", Statistic::mean, Unit::q_inv_angstrom, q_range, std::nullopt, true},
+      {"median, q", Statistic::median, Unit::q_inv_angstrom, {}, AzimuthSector{10, 370}, false},
+      {"one bin", Statistic::mean, Unit::two_theta_deg, one, std::nullopt, false},
+      {"two bins", Statistic::median, Unit::two_theta_deg, two, std::nullopt, true},
+  };
+}
+
+TEST(PlanExactness, EveryImageOfABatchEqualsItsPlainReduction) {
+  TempDir dir;
+  auto mask = std::make_shared<Mask>();
+  mask->width = mask->height = 320;
+  mask->excluded.assign(320 * 320, 0);
+  for (int row = 100; row < 140; ++row) {
+    for (int col = 0; col < 320; ++col) mask->excluded[row * 320 + col] = col % 3 == 0;
+  }
+  for (ByteOrder order : {ByteOrder::little, ByteOrder::big}) {
+    std::vector<std::string> paths;
+    std::vector<Image> decoded;
+    std::vector<Mar345Header> headers;
+    for (const Mar345Contents& c : images(order)) {
+      paths.push_back(dir.file("image" + std::to_string(paths.size()) + ".mar2300"));
+      const std::vector<std::uint8_t> bytes = write_mar345(c);
+      write_bytes(paths.back(), bytes);
+      headers.push_back(parse_mar345(bytes.data(), bytes.size()));
+      decoded.emplace_back().decode(bytes.data(), headers.back());
+    }
+    for (const Case& c : cases()) {
+      SCOPED_TRACE(c.name);
+      ReductionRequest request;
+      request.statistic = c.statistic;
+      request.unit = c.unit;
+      request.bins = c.bins;
+      request.sector = c.sector;
+      if (c.masked) request.mask = mask;
+      request.geometry.tilt_deg = 3;
+      request.geometry.tilt_direction_deg = 70;
+      for (unsigned threads : {1u, 2u, 3u}) {
+        SCOPED_TRACE(threads);
+        FileReducer reducer(request, threads);
+        std::size_t k = 0;
+        reducer.run(paths, [&](const FileReduction& r) {
+          const Plain plain =
+              plain_reduction(decoded[k], plan_spec(headers[k], request), c.statistic);
+          EXPECT_EQ(r.error, plain.error) << "image " << k;
+          if (r.ok() && plain.error.empty()) expect_identical(r.profile, plain.profile);
+          ++k;
+        });
+        EXPECT_EQ(k, paths.size());
+      }
+    }
+  }
+}
+
+TEST(PlanExactness, ImagesWithoutUsablePixelsGetThePlainReductionsError) {
+  TempDir dir;
+  std::vector<std::uint16_t> low(32 * 32, 0);
+  const std::string empty = dir.file("empty.mar1200");
+  write_bytes(empty, write_mar345(small_contents(32, low)));
+  low[5] = 7;
+  const std::string one = dir.file("one.mar1200");
+  write_bytes(one, write_mar345(small_contents(32, low)));
+  ReductionRequest request;
+  FileReducer reducer(request);
+  EXPECT_EQ(reducer.reduce(empty).error,
+            "no pixel left: every one is zero, masked or outside the sector");
+  request.bins.low = 80;
+  request.bins.high = 85;
+  EXPECT_EQ(FileReducer(request).reduce(one).error, "no pixel lies inside the range of the bins");
+}
+
+TEST(PlanExactness, AnImageOfAnotherSizeIsRefusedByThePlan) {
+  const std::vector<std::uint16_t> low(16 * 16, 5);
+  const std::vector<std::uint8_t> bytes = write_mar345(small_contents(16, low));
+  Image image;
+  image.decode(bytes.data(), parse_mar345(bytes.data(), bytes.size()));
+  PlanSpec spec;
+  spec.width = spec.height = 20;
+  spec.geometry.distance_mm = 100;
+  spec.geometry.pixel_x_um = spec.geometry.pixel_y_um = 100;
+  const Plan plan(spec);
+  std::vector<Workspace> workspaces(1);
+  try {
+    reduce_image(plan, image, Statistic::mean, &workspaces);
+    ADD_FAILURE() << "a 16 x 16 image was reduced with a 20 x 20 plan";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "the image is 16 x 16 pixels, the plan's 20 x 20");
+  }
+}
+
+}  // namespace
+}  // namespace vokip
