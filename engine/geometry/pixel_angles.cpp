@@ -54,6 +54,20 @@ void PixelAngles::at(const std::uint32_t* pixels, std::int64_t count, double* tw
                   listed_y_.data(), count, two_theta, count, count);
 }
 
+std::vector<double> point_two_thetas(const Geometry& g, const std::vector<double>& x_px,
+                                     const std::vector<double>& y_px) {
+  const std::int64_t n = static_cast<std::int64_t>(x_px.size());
+  std::vector<double> x_um(x_px.size()), y_um(y_px.size()), two_theta(x_px.size());
+  for (std::size_t k = 0; k < x_px.size(); ++k) {
+    x_um[k] = (x_px[k] - g.center_x_px) * g.pixel_x_um;
+    y_um[k] = (y_px[k] - g.center_y_px) * g.pixel_y_um;
+  }
+  // As many x values as outputs: the module's element-wise mode.
+  polar_angle_map(g.distance_mm, g.tilt_deg, g.tilt_direction_deg, x_um.data(), n, y_um.data(), n,
+                  two_theta.data(), n, n);
+  return two_theta;
+}
+
 std::vector<double> PixelAngles::two_theta_map() {
   std::vector<double> map(static_cast<std::size_t>(width_) * height_);
   rows(0, height_, map.data(), nullptr);

@@ -32,4 +32,10 @@ class PixelAngles {
   std::vector<double> listed_x_, listed_y_;
 };
 
+// 2-theta in degrees of points anywhere on the plate, given in the pixel
+// frame (x along a row, y down the columns; pixel (c, r) has its centre at
+// (c + 0.5, r + 0.5)), computed as rows() computes a pixel's.
+std::vector<double> point_two_thetas(const Geometry& geometry, const std::vector<double>& x_px,
+                                     const std::vector<double>& y_px);
+
 }  // namespace vokip

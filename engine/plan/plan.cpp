@@ -91,11 +91,7 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
   if (needs_wavelength(spec.unit) && !g.wavelength_angstrom) {
     throw Error("q needs the wavelength: none in the header; give --wavelength A");
   }
-  if (spec.mask && (spec.mask->width != spec.width || spec.mask->height != spec.height)) {
-    throw Error("the mask is " + std::to_string(spec.mask->width) + " x " +
-                std::to_string(spec.mask->height) + " pixels, the image " +
-                std::to_string(spec.width) + " x " + std::to_string(spec.height));
-  }
+  if (spec.mask) check_mask_size(*spec.mask, spec.width, spec.height);
   default_bin_count_ = default_bin_count(g, spec.width, spec.height);
 
   const std::int64_t n = pixels();

@@ -50,6 +50,18 @@ std::vector<Ring> silicon_rings(double wavelength) {
   return rings;
 }
 
+std::vector<Ring> rings_of_d_spacings(const std::vector<double>& d_angstrom, double wavelength,
+                                      double fwhm_deg, const std::vector<double>& heights) {
+  std::vector<Ring> rings;
+  for (double d : d_angstrom) {
+    const double s = wavelength / (2 * d);
+    if (s >= 1) continue;
+    rings.push_back(
+        {2 * std::asin(s) * 180 / kPi, fwhm_deg, heights[rings.size() % heights.size()]});
+  }
+  return rings;
+}
+
 double pixel_two_theta(const RingPattern& pattern, int column, int row) {
   const double x = (column + 0.5 - pattern.center_x_px) * pattern.pixel_um / 1000;
   const double y = (row + 0.5 - pattern.center_y_px) * pattern.pixel_um / 1000;
@@ -77,12 +89,21 @@ std::vector<std::uint32_t> make_ring_image(const RingPattern& pattern) {
         const double u = (two_theta - ring.two_theta_deg) / sigma;
         if (std::fabs(u) < 8) counts += ring.height * std::exp(-0.5 * u * u);
       }
-      if (pattern.noise) counts += std::sqrt(counts) * unit_normal(random);
       const bool shadowed =
           std::hypot(col + 0.5 - pattern.center_x_px, row + 0.5 - pattern.center_y_px) <
           pattern.beam_stop_radius_px;
+      if (shadowed) counts *= pattern.beam_stop_transmission;
+      if (pattern.noise && pattern.poisson_noise && counts > 0) {
+        counts = static_cast<double>(std::poisson_distribution<long>(counts)(random));
+      } else if (pattern.noise && !pattern.poisson_noise) {
+        counts += std::sqrt(counts) * unit_normal(random);
+      }
+      const bool off_plate =
+          pattern.plate_radius_px > 0 &&
+          std::hypot(col + 0.5 - n / 2.0, row + 0.5 - n / 2.0) > pattern.plate_radius_px;
+      const bool no_data = off_plate || (shadowed && pattern.beam_stop_transmission == 0);
       image[static_cast<std::size_t>(row) * n + col] =
-          shadowed ? 0 : static_cast<std::uint32_t>(std::max(1.0, std::round(counts)));
+          no_data ? 0 : static_cast<std::uint32_t>(std::max(1.0, std::round(counts)));
     }
   }
   std::uniform_int_distribution<int> pick(0, n - 1);

@@ -1,0 +1,57 @@
+// Calibration: the plate's geometry fitted to an image of a calibrant's
+// rings, from a rough start.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/calibrate/calibrants.h"
+#include "engine/calibrate/centre.h"
+#include "engine/calibrate/fit.h"
+#include "engine/calibrate/plate_image.h"
+#include "engine/calibrate/ring_points.h"
+#include "engine/geometry/geometry.h"
+
+namespace vokip {
+
+struct CalibrationStart {
+  Geometry geometry;         // pixel size, distance, wavelength; the centre if known
+  bool centre_known = true;  // else the search covers the middle half of the image
+};
+
+struct CalibrationSettings {
+  bool refine_wavelength = false;
+  int max_iterations = 200;      // of each least-squares fit
+  double centre_search_px = 64;  // how far from a known centre the search looks
+};
+
+// A ring the fit used.
+struct RingUse {
+  int index = 0;  // among the calibrant's rings, by ascending 2-theta
+  double d_angstrom = 0;
+  double two_theta_deg = 0;  // at the fitted wavelength
+  int points = 0;
+  double rms_deg = 0;
+};
+
+struct Calibration {
+  Geometry geometry;
+  GeometryUncertainty uncertainty;
+  PlatePoint found_centre;              // where the centre search put the centre
+  std::vector<double> ring_d_angstrom;  // every ring of the calibrant the wavelength reaches
+  std::vector<RingUse> rings;           // the rings used
+  std::vector<RingPoint> points;        // the points used
+  std::vector<double> residuals_deg;    // of each point
+  double rms_deg = 0;
+};
+
+// Finds the centre (near the start's, or anywhere in the middle half when
+// none is known), then finds points on the innermost ring, fits, and takes
+// in one ring after another, each found where the geometry so far puts it,
+// fitting again after each; points are assigned to the nearest ring and
+// outliers dropped at every step. Throws Error when the start has no
+// wavelength, no ring is found, the points are too few, or a fit fails.
+Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
+                      const CalibrationStart& start, const CalibrationSettings& settings);
+
+}  // namespace vokip

@@ -1,0 +1,221 @@
+#include "engine/calibrate/centre.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace vokip {
+
+namespace {
+
+const float kNoData = std::numeric_limits<float>::quiet_NaN();
+
+// A reduced copy of the image; NaN where there is no data.
+struct Grid {
+  int width = 0, height = 0;
+  std::vector<float> v;
+  float& at(int c, int r) { return v[static_cast<std::size_t>(r) * width + c]; }
+  float at(int c, int r) const { return v[static_cast<std::size_t>(r) * width + c]; }
+};
+
+// Means of factor x factor blocks; a block with data in fewer than three
+// quarters of its pixels has none.
+Grid block_means(const PlateImage& image, int factor) {
+  Grid g;
+  g.width = image.width() / factor;
+  g.height = image.height() / factor;
+  g.v.assign(static_cast<std::size_t>(g.width) * g.height, kNoData);
+  const int least = (3 * factor * factor + 3) / 4;
+  for (int r = 0; r < g.height; ++r) {
+    for (int c = 0; c < g.width; ++c) {
+      double sum = 0;
+      int count = 0;
+      for (int dr = 0; dr < factor; ++dr) {
+        for (int dc = 0; dc < factor; ++dc) {
+          const float value = image.at(c * factor + dc, r * factor + dr);
+          if (!std::isnan(value)) {
+            sum += value;
+            ++count;
+          }
+        }
+      }
+      if (count >= least) g.at(c, r) = static_cast<float>(sum / count);
+    }
+  }
+  return g;
+}
+
+// Each value less the mean of the values with data within reach (a square
+// box), by summed-area tables.
+Grid local_contrast(const Grid& in, int reach) {
+  const int w = in.width, h = in.height;
+  std::vector<double> sums(static_cast<std::size_t>(w + 1) * (h + 1), 0);
+  std::vector<int> counts(sums.size(), 0);
+  auto index = [w](int c, int r) { return static_cast<std::size_t>(r) * (w + 1) + c; };
+  for (int r = 0; r < h; ++r) {
+    for (int c = 0; c < w; ++c) {
+      const float value = in.at(c, r);
+      const bool has = !std::isnan(value);
+      sums[index(c + 1, r + 1)] =
+          (has ? value : 0) + sums[index(c, r + 1)] + sums[index(c + 1, r)] - sums[index(c, r)];
+      counts[index(c + 1, r + 1)] =
+          (has ? 1 : 0) + counts[index(c, r + 1)] + counts[index(c + 1, r)] - counts[index(c, r)];
+    }
+  }
+  Grid out = in;
+  const int box = (2 * reach + 1) * (2 * reach + 1);
+  for (int r = 0; r < h; ++r) {
+    for (int c = 0; c < w; ++c) {
+      if (std::isnan(in.at(c, r))) continue;
+      const int c0 = std::max(0, c - reach), c1 = std::min(w, c + reach + 1);
+      const int r0 = std::max(0, r - reach), r1 = std::min(h, r + reach + 1);
+      const double sum =
+          sums[index(c1, r1)] - sums[index(c0, r1)] - sums[index(c1, r0)] + sums[index(c0, r0)];
+      const int count = counts[index(c1, r1)] - counts[index(c0, r1)] - counts[index(c1, r0)] +
+                        counts[index(c0, r0)];
+      out.at(c, r) = 2 * count >= box ? static_cast<float>(in.at(c, r) - sum / count) : kNoData;
+    }
+  }
+  return out;
+}
+
+// Clips the values with data to their 0.1 and 99.9 percentiles.
+void clip_extremes(Grid* g) {
+  std::vector<float> values;
+  for (float value : g->v) {
+    if (!std::isnan(value)) values.push_back(value);
+  }
+  if (values.size() < 100) return;
+  const std::size_t low_at = values.size() / 1000, high_at = values.size() - 1 - low_at;
+  std::nth_element(values.begin(), values.begin() + low_at, values.end());
+  const float low = values[low_at];
+  std::nth_element(values.begin(), values.begin() + high_at, values.end());
+  const float high = values[high_at];
+  for (float& value : g->v) {
+    if (!std::isnan(value)) value = std::clamp(value, low, high);
+  }
+}
+
+// The largest of each 2 x 2 block with data in at least two pixels, less
+// the median of all: a ring narrower than a block still crosses the coarse
+// image as a line at full height, where a mean would thin it out.
+Grid halved(const Grid& in) {
+  Grid g;
+  g.width = in.width / 2;
+  g.height = in.height / 2;
+  g.v.assign(static_cast<std::size_t>(g.width) * g.height, kNoData);
+  std::vector<float> values;
+  for (int r = 0; r < g.height; ++r) {
+    for (int c = 0; c < g.width; ++c) {
+      float largest = -std::numeric_limits<float>::infinity();
+      int count = 0;
+      for (int k = 0; k < 4; ++k) {
+        const float value = in.at(2 * c + k % 2, 2 * r + k / 2);
+        if (!std::isnan(value)) {
+          largest = std::max(largest, value);
+          ++count;
+        }
+      }
+      if (count >= 2) {
+        g.at(c, r) = largest;
+        values.push_back(largest);
+      }
+    }
+  }
+  if (values.empty()) return g;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  const float median = values[values.size() / 2];
+  for (float& value : g.v) value -= median;
+  return g;
+}
+
+class CircleScore {
+ public:
+  CircleScore(const Grid& g, double least_radius)
+      : g_(g),
+        least_circle_(std::max<std::size_t>(3, static_cast<std::size_t>(least_radius))),
+        sums_(static_cast<std::size_t>(std::hypot(g.width, g.height)) * 2 + 4),
+        counts_(sums_.size()) {}
+
+  double operator()(double cx, double cy) {
+    std::fill(sums_.begin(), sums_.end(), 0.0);
+    std::fill(counts_.begin(), counts_.end(), 0);
+    for (int r = 0; r < g_.height; ++r) {
+      const double dy = r + 0.5 - cy;
+      for (int c = 0; c < g_.width; ++c) {
+        const float value = g_.at(c, r);
+        if (std::isnan(value)) continue;
+        const std::size_t circle = static_cast<std::size_t>(std::hypot(c + 0.5 - cx, dy));
+        if (circle >= sums_.size()) continue;
+        sums_[circle] += value;
+        ++counts_[circle];
+      }
+    }
+    // sum^2 / (count r) = mean^2 x count / r: the mean's square times the
+    // share of the circle (2 pi r pixels when whole) with data.
+    double score = 0;
+    for (std::size_t circle = least_circle_; circle < sums_.size(); ++circle) {
+      if (counts_[circle] >= 8) {
+        score += sums_[circle] * sums_[circle] / (double(counts_[circle]) * circle * circle);
+      }
+    }
+    return score;
+  }
+
+ private:
+  const Grid& g_;
+  std::size_t least_circle_;
+  std::vector<double> sums_;
+  std::vector<int> counts_;
+};
+
+// The best of the candidates around (x, y) at offsets -reach .. reach in
+// steps of step, in the grid's pixels.
+PlatePoint best_near(const Grid& g, double least_radius, PlatePoint around, int reach,
+                     double step) {
+  CircleScore score(g, least_radius);
+  PlatePoint best = around;
+  double best_score = -1;
+  for (int j = -reach; j <= reach; ++j) {
+    for (int i = -reach; i <= reach; ++i) {
+      const PlatePoint candidate{around.x + i * step, around.y + j * step};
+      const double s = score(candidate.x, candidate.y);
+      if (s > best_score) {
+        best_score = s;
+        best = candidate;
+      }
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+PlatePoint find_ring_centre(const PlateImage& image, PlatePoint start, double search_radius_px,
+                            double least_radius_px) {
+  // The finest level is about 400 pixels across; rings a few pixels wide
+  // still stand out at that scale, and each score sums its pixels once.
+  const int factor = std::max(1, std::min(image.width(), image.height()) / 400);
+  Grid finest = local_contrast(block_means(image, factor), 3);
+  clip_extremes(&finest);
+  std::vector<Grid> levels;
+  levels.push_back(std::move(finest));
+  const int most_candidates_reach = 6;
+  while (search_radius_px / (factor << (levels.size() - 1)) > most_candidates_reach &&
+         std::min(levels.back().width, levels.back().height) / 2 >= 96) {
+    levels.push_back(halved(levels.back()));
+  }
+  const int top = static_cast<int>(levels.size()) - 1;
+  const double top_scale = factor << top;
+  PlatePoint at{start.x / top_scale, start.y / top_scale};
+  at = best_near(levels[top], least_radius_px / top_scale, at,
+                 static_cast<int>(std::ceil(search_radius_px / top_scale)), 1);
+  for (int level = top - 1; level >= 0; --level) {
+    at = best_near(levels[level], least_radius_px / (factor << level), {2 * at.x, 2 * at.y}, 2, 1);
+  }
+  at = best_near(levels[0], least_radius_px / factor, at, 1, 0.5);
+  return {at.x * factor, at.y * factor};
+}
+
+}  // namespace vokip
