@@ -30,8 +30,8 @@ bool all_odd(int h, int k, int l) {
 // to d_min, for the reflections its condition allows; reflections sharing
 // h^2 + k^2 + l^2 make one ring.
 std::vector<double> cubic_d_spacings(double a, const ReflectionCondition& allowed, double d_min) {
-  const int largest_index = static_cast<int>(std::floor(a / d_min));
-  const int largest_sum = largest_index * largest_index;
+  const int largest_sum = static_cast<int>(std::floor((a / d_min) * (a / d_min)));
+  const int largest_index = static_cast<int>(std::floor(std::sqrt(double(largest_sum))));
   std::vector<bool> present(static_cast<std::size_t>(largest_sum) + 1, false);
   for (int h = 1; h <= largest_index; ++h) {
     for (int k = 0; k <= h; ++k) {

@@ -97,15 +97,14 @@ void clip_extremes(Grid* g) {
   }
 }
 
-// The largest of each 2 x 2 block with data in at least two pixels, less
-// the median of all: a ring narrower than a block still crosses the coarse
-// image as a line at full height, where a mean would thin it out.
+// The largest of each 2 x 2 block with data in at least two pixels: a ring
+// narrower than a block still crosses the coarse image as a line at full
+// height, where a mean would thin it out.
 Grid halved(const Grid& in) {
   Grid g;
   g.width = in.width / 2;
   g.height = in.height / 2;
   g.v.assign(static_cast<std::size_t>(g.width) * g.height, kNoData);
-  std::vector<float> values;
   for (int r = 0; r < g.height; ++r) {
     for (int c = 0; c < g.width; ++c) {
       float largest = -std::numeric_limits<float>::infinity();
@@ -117,16 +116,9 @@ Grid halved(const Grid& in) {
           ++count;
         }
       }
-      if (count >= 2) {
-        g.at(c, r) = largest;
-        values.push_back(largest);
-      }
+      if (count >= 2) g.at(c, r) = largest;
     }
   }
-  if (values.empty()) return g;
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  const float median = values[values.size() / 2];
-  for (float& value : g.v) value -= median;
   return g;
 }
 
@@ -146,7 +138,8 @@ class CircleScore {
       for (int c = 0; c < g_.width; ++c) {
         const float value = g_.at(c, r);
         if (std::isnan(value)) continue;
-        const std::size_t circle = static_cast<std::size_t>(std::hypot(c + 0.5 - cx, dy));
+        const double dx = c + 0.5 - cx;
+        const std::size_t circle = static_cast<std::size_t>(std::sqrt(dx * dx + dy * dy));
         if (circle >= sums_.size()) continue;
         sums_[circle] += value;
         ++counts_[circle];
@@ -194,17 +187,22 @@ PlatePoint best_near(const Grid& g, double least_radius, PlatePoint around, int 
 
 PlatePoint find_ring_centre(const PlateImage& image, PlatePoint start, double search_radius_px,
                             double least_radius_px) {
-  // The finest level is about 400 pixels across; rings a few pixels wide
+  // The finest level is at most 400 pixels across: rings a few pixels wide
   // still stand out at that scale, and each score sums its pixels once.
-  const int factor = std::max(1, std::min(image.width(), image.height()) / 400);
+  const int factor = std::max(1, (std::min(image.width(), image.height()) + 399) / 400);
   Grid finest = local_contrast(block_means(image, factor), 3);
   clip_extremes(&finest);
   std::vector<Grid> levels;
   levels.push_back(std::move(finest));
-  const int most_candidates_reach = 6;
-  while (search_radius_px / (factor << (levels.size() - 1)) > most_candidates_reach &&
-         std::min(levels.back().width, levels.back().height) / 2 >= 96) {
-    levels.push_back(halved(levels.back()));
+  // Coarser levels until the search spans a few of their pixels, while they
+  // keep some 64 pixels across; on the top level every pixel of the search
+  // is a candidate.
+  const double widest_reach = 6;
+  while (search_radius_px / (factor << (levels.size() - 1)) > widest_reach &&
+         std::min(levels.back().width, levels.back().height) / 2 >= 64) {
+    // Rings too close to stay apart at the coarser scale merge into bright
+    // bands; the contrast taken again leaves only what still has shape.
+    levels.push_back(local_contrast(halved(levels.back()), 3));
   }
   const int top = static_cast<int>(levels.size()) - 1;
   const double top_scale = factor << top;

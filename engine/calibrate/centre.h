@@ -14,11 +14,12 @@ struct PlatePoint {
 // Searches within search_radius_px of start, coarse to fine on a pyramid of
 // the image's local contrast (the image less its mean around each pixel,
 // clipped at its extreme percentiles so that single bright pixels do not
-// count). A candidate's score sums, over circles of one pixel's width about
-// it, the square of the circle's mean contrast times the share of the circle
-// with data: circles that follow a ring score high, and inner rings, which
-// a tilt distorts least, count as much as outer ones. Good to a few pixels;
-// the fit does the rest.
+// count; coarser levels keep each block's largest value and take the
+// contrast again). A candidate's score sums, over circles of one pixel's
+// width about it from least_radius_px out, the square of the circle's mean
+// contrast times the share of the circle with data, over the radius: circles
+// that follow a ring score high, and inner rings, which a tilt distorts
+// least, count most. Good to some pixels; the fit does the rest.
 PlatePoint find_ring_centre(const PlateImage& image, PlatePoint start, double search_radius_px,
                             double least_radius_px);
 

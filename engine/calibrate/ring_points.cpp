@@ -19,8 +19,9 @@ struct Peak {
 
 // The highest peak of a window of samples between its two margins, above
 // the straight line through the margins' medians, when it is significant
-// against the margins' spread about that line and falls to half its height
-// on both sides inside the window. Keeps its buffers from window to window.
+// against the noise in the margins and falls to half its height
+// on both sides inside the window with flanks that come back to the line.
+// Keeps its buffers from window to window.
 class PeakFinder {
  public:
   std::optional<Peak> operator()(const std::vector<double>& v, int margin,
@@ -38,11 +39,7 @@ class PeakFinder {
         std::max_element(excess_.begin() + margin, excess_.end() - margin) - excess_.begin());
     const double height = excess_[top];
     if (!(height > 0)) return std::nullopt;
-    outside_.assign(excess_.begin(), excess_.begin() + margin);
-    outside_.insert(outside_.end(), excess_.end() - margin, excess_.end());
-    const double centre = median_of(outside_.begin(), outside_.end());
-    for (double& e : outside_) e = std::fabs(e - centre);
-    const double noise = 1.4826 * median_of(outside_.begin(), outside_.end());
+    const double noise = noise_of(v, margin);
     if (height < least_significance * noise) return std::nullopt;
 
     const double half = height / 2;
@@ -50,6 +47,11 @@ class PeakFinder {
     while (first > 0 && excess_[first - 1] >= half) --first;
     while (last < n - 1 && excess_[last + 1] >= half) ++last;
     if (first == 0 || last == n - 1) return std::nullopt;
+    // A step (a beam stop's shadow, the plate's rim) stands above the line
+    // as a ramp ending at the step, at whose foot the values fall about as
+    // far below the line; a peak's flanks keep to the line within the noise.
+    const double lowest = *std::min_element(excess_.begin(), excess_.end());
+    if (lowest < -0.25 * height - 4 * noise) return std::nullopt;
 
     // The centroid of what stands above half height: weights fall to zero
     // at the threshold, so where the samples happen to lie hardly moves it.
@@ -66,6 +68,23 @@ class PeakFinder {
   }
 
  private:
+  // The samples' standard deviation from the margins: from differences of
+  // samples two pixels apart (bilinear samples closer share pixels), about
+  // each margin's median difference, so that a slope does not count.
+  double noise_of(const std::vector<double>& v, int margin) {
+    const int lag = 4;
+    deviations_.clear();
+    for (const int start : {0, static_cast<int>(v.size()) - margin}) {
+      differences_.clear();
+      for (int i = start; i + lag < start + margin; ++i) differences_.push_back(v[i + lag] - v[i]);
+      if (differences_.empty()) continue;
+      const double centre = median_of(differences_.begin(), differences_.end());
+      for (double d : differences_) deviations_.push_back(std::fabs(d - centre));
+    }
+    if (deviations_.empty()) return 0;
+    return 1.4826 * median_of(deviations_.begin(), deviations_.end()) / std::sqrt(2.0);
+  }
+
   template <class It>
   double median_of(It begin, It end) {
     scratch_.assign(begin, end);
@@ -74,7 +93,7 @@ class PeakFinder {
     return scratch_[mid];
   }
 
-  std::vector<double> excess_, outside_, scratch_;
+  std::vector<double> excess_, differences_, deviations_, scratch_;
 };
 
 }  // namespace
