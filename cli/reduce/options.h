@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/common/option_parsing.h"
 #include "engine/run/batch.h"
 
 namespace vokip {
@@ -25,8 +26,6 @@ struct Options {
   bool quiet = false;       // no progress line, no summary
   bool show_times = false;  // per-stage times of each file on stderr
 };
-
-enum class OptionsOutcome { run, help, version, error };
 
 struct ParsedOptions {
   Options options;
@@ -49,9 +48,7 @@ std::optional<Shard> parse_shard(const std::string& text);
 // make one share.
 std::optional<Shard> slurm_array_shard(const char* (*get)(const char*));
 
-// Exit codes.
-constexpr int kExitOk = 0;
-constexpr int kExitFileFailed = 1;  // at least one input could not be reduced
-constexpr int kExitUsage = 2;       // bad command line
+// Exit code when at least one input could not be reduced.
+constexpr int kExitFileFailed = 1;
 
 }  // namespace vokip

@@ -1,0 +1,128 @@
+#include "cli/calibrate/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "engine/calibrate/calibrants.h"
+
+namespace vokip {
+
+namespace {
+
+constexpr char kExamples[] =
+    R"(The beam centre is looked for near the given one (the header's or --center)
+or, when there is none, anywhere in the middle half of the image; the rings
+are then found one after another from the innermost, and distance, beam
+centre, tilt and tilt direction (and with --refine-wavelength the wavelength)
+fitted to them by least squares. The result is printed with standard
+uncertainties and as the options that give vokip-reduce this geometry.
+Pixels of value 0 (no data) and pixels flagged by --mask are never used.
+
+A calibrant file lists d-spacings in angstrom, one per line; '#' starts a
+comment and anything after a line's first number is ignored (pyFAI's .D
+files read as they are).
+
+Exit status: 0 calibrated; 1 the calibration could not be done (a file that
+cannot be read, no ring found, too few points, no convergence); 2 bad
+command line.
+
+Examples:
+  vokip-calibrate lab6.mar3450 --calibrant LaB6 --png lab6.png
+  vokip-calibrate ceo2.mar2300 --calibrant CeO2 --wavelength 0.7093 --distance 250 \
+      --mask beamstop.pgm --refine-wavelength
+  vokip-calibrate agbh.mar1200 --calibrant-file agbh.D --center 600,600)";
+
+struct CommandLine {
+  CLI::App app{"Fits an image plate's geometry to the rings of a calibrant powder.",
+               "vokip-calibrate"};
+  bool version = false;
+
+  explicit CommandLine(CalibrateOptions* o) {
+    app.set_help_flag("-h,--help", "this text");
+    app.add_flag("--version", version, "the program's version");
+    app.add_option("IMAGE", o->image, "a MAR345 image of a calibrant's rings")->type_name("");
+    app.footer(kExamples);
+
+    const std::string calibrant = "Calibrant (one of the two)";
+    std::string names;
+    for (const std::string& n : builtin_calibrant_names()) names += (names.empty() ? "" : ", ") + n;
+    app.add_option("--calibrant", o->calibrant, "a built-in calibrant: " + names)
+        ->type_name("NAME")
+        ->group(calibrant);
+    app.add_option("--calibrant-file", o->calibrant_file, "a file of d-spacings in angstrom")
+        ->type_name("FILE")
+        ->group(calibrant);
+
+    const std::string start =
+        "Starting geometry (default: the image's header; each option overrides it)";
+    add_geometry_options(app, &o->start, start);
+    add_number(app, "--wavelength", "a wavelength in angstrom", "X-ray wavelength in angstrom",
+               &o->start.wavelength_angstrom)
+        ->type_name("A")
+        ->group(start);
+
+    const std::string fit = "Fit";
+    app.add_option("--mask", o->mask_path,
+                   "PGM image (P2 or P5) of the image's size; pixels that are not 0 in it are "
+                   "never used")
+        ->type_name("FILE")
+        ->group(fit);
+    app.add_flag("--refine-wavelength", o->refine_wavelength, "fit the wavelength too")->group(fit);
+    add_parsed(app, "--max-iterations", "a whole number from 1 to 100000",
+               "the most iterations of each least-squares fit (default 200)",
+               [o](const std::string& v) {
+                 long n = 0;
+                 if (!parse_whole(v, &n) || n < 1 || n > 100000) return false;
+                 o->max_iterations = n;
+                 return true;
+               })
+        ->type_name("N")
+        ->group(fit);
+
+    const std::string output = "Output";
+    app.add_option("--png", o->png_path,
+                   "write a picture of the image (log-scaled) with the fitted rings (red; the "
+                   "calibrant's other rings orange) and the points used (green)")
+        ->type_name("FILE")
+        ->group(output);
+  }
+};
+
+}  // namespace
+
+ParsedCalibrateOptions parse_calibrate_options(const std::vector<std::string>& args) {
+  ParsedCalibrateOptions parsed;
+  CommandLine line(&parsed.options);
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  auto fail = [&](const std::string& message) {
+    parsed.outcome = OptionsOutcome::error;
+    parsed.error = message;
+    return parsed;
+  };
+  try {
+    line.app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    parsed.outcome = OptionsOutcome::help;
+    return parsed;
+  } catch (const CLI::ParseError& e) {
+    return fail(e.what());
+  }
+  if (line.version) {
+    parsed.outcome = OptionsOutcome::version;
+    return parsed;
+  }
+  const CalibrateOptions& o = parsed.options;
+  if (o.image.empty()) return fail("no image given (try --help)");
+  if (o.calibrant.empty() == o.calibrant_file.empty()) {
+    return fail("give the calibrant: --calibrant NAME or --calibrant-file FILE (one of them)");
+  }
+  return parsed;
+}
+
+std::string calibrate_help_text() {
+  CalibrateOptions unused;
+  CommandLine line(&unused);
+  return line.app.help();
+}
+
+}  // namespace vokip
