@@ -22,14 +22,35 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-// Rodrigues' rotation of v by angle about the unit axis.
-Vec3 rotate(const Vec3& v, const Vec3& axis, double angle) {
-  const double c = std::cos(angle), s = std::sin(angle);
-  const Vec3 k = cross(axis, v);
-  const double along = dot(axis, v) * (1 - c);
-  return {v.x * c + k.x * s + axis.x * along, v.y * c + k.y * s + axis.y * along,
-          v.z * c + k.z * s + axis.z * along};
-}
+// The plate placed in space: turned by -tilt about (-sin, cos, 0) of the
+// tilt direction, which carries (cos, sin, 0) towards +z, away from the
+// sample (Rodrigues' rotation, its sine and cosine worked out once).
+class PlacedPlate {
+ public:
+  explicit PlacedPlate(const RingPattern& p) : p_(p) {
+    const double direction = p.tilt_direction_deg * kPi / 180;
+    axis_ = {-std::sin(direction), std::cos(direction), 0};
+    cos_ = std::cos(-p.tilt_deg * kPi / 180);
+    sin_ = std::sin(-p.tilt_deg * kPi / 180);
+  }
+
+  double two_theta(int column, int row) const {
+    const Vec3 v{(column + 0.5 - p_.center_x_px) * p_.pixel_um / 1000,
+                 (row + 0.5 - p_.center_y_px) * p_.pixel_um / 1000, 0};
+    const Vec3 k = cross(axis_, v);
+    const double along = dot(axis_, v) * (1 - cos_);
+    const Vec3 on_plate{v.x * cos_ + k.x * sin_ + axis_.x * along,
+                        v.y * cos_ + k.y * sin_ + axis_.y * along,
+                        v.z * cos_ + k.z * sin_ + axis_.z * along};
+    const Vec3 from_sample{on_plate.x, on_plate.y, on_plate.z + p_.distance_mm};
+    return std::acos(from_sample.z / std::sqrt(dot(from_sample, from_sample))) * 180 / kPi;
+  }
+
+ private:
+  const RingPattern& p_;
+  Vec3 axis_;
+  double cos_, sin_;
+};
 
 }  // namespace
 
@@ -63,14 +84,7 @@ std::vector<Ring> rings_of_d_spacings(const std::vector<double>& d_angstrom, dou
 }
 
 double pixel_two_theta(const RingPattern& pattern, int column, int row) {
-  const double x = (column + 0.5 - pattern.center_x_px) * pattern.pixel_um / 1000;
-  const double y = (row + 0.5 - pattern.center_y_px) * pattern.pixel_um / 1000;
-  const double direction = pattern.tilt_direction_deg * kPi / 180;
-  // Turning by -tilt about (-sin, cos, 0) carries (cos, sin, 0) towards +z, away from the sample.
-  const Vec3 axis{-std::sin(direction), std::cos(direction), 0};
-  const Vec3 on_plate = rotate({x, y, 0}, axis, -pattern.tilt_deg * kPi / 180);
-  const Vec3 from_sample{on_plate.x, on_plate.y, on_plate.z + pattern.distance_mm};
-  return std::acos(from_sample.z / std::sqrt(dot(from_sample, from_sample))) * 180 / kPi;
+  return PlacedPlate(pattern).two_theta(column, row);
 }
 
 std::vector<std::uint32_t> make_ring_image(const RingPattern& pattern) {
@@ -80,13 +94,17 @@ std::vector<std::uint32_t> make_ring_image(const RingPattern& pattern) {
   std::mt19937 random(pattern.seed);
   std::normal_distribution<double> unit_normal(0.0, 1.0);
   std::vector<std::uint32_t> image(static_cast<std::size_t>(n) * n);
+  const PlacedPlate plate(pattern);
+  std::vector<double> sigmas;
+  for (const Ring& ring : rings)
+    sigmas.push_back(ring.fwhm_deg / (2 * std::sqrt(2 * std::log(2.0))));
   for (int row = 0; row < n; ++row) {
     for (int col = 0; col < n; ++col) {
-      const double two_theta = pixel_two_theta(pattern, col, row);
+      const double two_theta = plate.two_theta(col, row);
       double counts = pattern.background * std::exp2(-two_theta / 20);
-      for (const Ring& ring : rings) {
-        const double sigma = ring.fwhm_deg / (2 * std::sqrt(2 * std::log(2.0)));
-        const double u = (two_theta - ring.two_theta_deg) / sigma;
+      for (std::size_t k = 0; k < rings.size(); ++k) {
+        const Ring& ring = rings[k];
+        const double u = (two_theta - ring.two_theta_deg) / sigmas[k];
         if (std::fabs(u) < 8) counts += ring.height * std::exp(-0.5 * u * u);
       }
       const bool shadowed =
