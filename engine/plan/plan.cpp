@@ -20,7 +20,7 @@ constexpr int kRowsPerBlock = 64;
 // angles, so that the sort's two arrays stay small beside the plan itself.
 // Each part computes its members' angles again, which costs less than
 // holding the angle map.
-constexpr std::int64_t kMostMembersPerSort = std::int64_t{1} << 21;
+constexpr std::int64_t kMostMembersPerSort = std::int64_t{1} << 20;
 
 // Polar angles lie from 0 to 90 degrees; each member's cell among this many
 // finds the parts' bounds and the part it falls in. One more value marks

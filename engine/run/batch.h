@@ -67,7 +67,7 @@ class FileReducer {
 
  private:
   struct Loaded;
-  void load(const std::string& path, Loaded* into) const;
+  void load(const std::string& path, std::vector<std::uint8_t>* bytes, Loaded* into) const;
   void finish(Loaded* loaded, FileReduction* out);
 
   ReductionRequest request_;
