@@ -86,7 +86,7 @@ void BM_ReduceImage(benchmark::State& state) {
   const Statistic statistic = state.range(0) ? Statistic::median : Statistic::mean;
   std::vector<Workspace> workspaces(static_cast<std::size_t>(state.range(1)));
   for (auto _ : state) {
-    const Profile p = reduce_image(plan, image, statistic, &workspaces);
+    const Profile p = reduce_image(plan, image, RunOptions{statistic}, &workspaces);
     benchmark::DoNotOptimize(p.value.data());
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t{kSize} * kSize);

@@ -21,17 +21,17 @@ std::string printf_string(const char* fmt, ...) {
   return text;
 }
 
-const char* axis_name(Unit unit) {
-  return unit == Unit::q_inv_angstrom ? "q_inv_angstrom" : "2theta_deg";
-}
 const char* statistic_name(Statistic s) {
   return s == Statistic::median ? "median" : "mean";
 }
 
-double two_theta_of(double x, const Profile& p, const Geometry& g) {
-  if (p.unit == Unit::two_theta_deg) return x;
-  const double pi = 2 * std::asin(1.0);
-  return 2 * std::asin(x * *g.wavelength_angstrom / (4 * pi)) * 180 / pi;
+const char* error_model_name(ErrorModel e) {
+  return e == ErrorModel::poisson ? "poisson" : e == ErrorModel::azimuthal ? "azimuthal" : "none";
+}
+
+// What the bins are binned in: for d, the bins are even in q.
+std::string bin_unit(Unit unit) {
+  return unit == Unit::d_angstrom ? "q_A^-1 (written against d_A)" : unit_name(unit);
 }
 
 std::string header_comments(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
@@ -39,16 +39,25 @@ std::string header_comments(const Profile& p, const Geometry& g, const ProfileOr
   std::string s;
   s += "# " + o.program + ": 1-D profile of " + o.input_name + "\n";
   s += "# geometry: " + describe(g) + "\n";
-  s += printf_string("# bins: %zu of width %g %s, statistic: %s\n", p.centre.size(), p.bin_width,
-                     p.unit == Unit::q_inv_angstrom ? "1/A in q" : "deg in 2-theta",
-                     statistic_name(p.statistic));
+  s += printf_string("# bins: %zu of width %g in %s, statistic: %s, error model: %s\n",
+                     p.centre.size(), p.bin_width, bin_unit(p.unit).c_str(),
+                     statistic_name(p.statistic), error_model_name(p.error_model));
+  s += "# corrections: " + (o.corrections.empty() ? std::string("none") : o.corrections) + "\n";
   s += printf_string(
       "# pixels: %lld of %lld used; left out: %lld zero, %lld masked, %lld outside the sector, "
-      "%lld outside the bins\n",
+      "%lld outside the bins",
       static_cast<long long>(t.used), static_cast<long long>(t.total),
       static_cast<long long>(t.zero), static_cast<long long>(t.masked),
       static_cast<long long>(t.off_sector), static_cast<long long>(t.off_range));
+  if (t.outside_limits > 0) {
+    s += printf_string(", %lld outside the limits", static_cast<long long>(t.outside_limits));
+  }
+  s += "\n";
   return s;
+}
+
+bool has_sigma(const Profile& p) {
+  return !p.sigma.empty();
 }
 
 std::string xml_escaped(const std::string& text) {
@@ -96,52 +105,85 @@ std::vector<double> ticks(double low, double high) {
 
 std::string format_xy(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
   std::string s = header_comments(p, g, o);
-  s += std::string("# columns: ") + axis_name(p.unit) + " " + statistic_name(p.statistic) +
-       "_intensity\n";
+  s += std::string("# columns: ") + unit_name(p.unit) + " " + statistic_name(p.statistic) +
+       "_intensity" + (has_sigma(p) ? " sigma" : "") + "\n";
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
     if (p.count[i] == 0) continue;
-    s += printf_string("%.6f %.8g\n", p.centre[i], p.value[i]);
+    s += printf_string("%.6f %.8g", axis_value(p.unit, p.centre[i]), p.value[i]);
+    if (has_sigma(p)) s += printf_string(" %.8g", p.sigma[i]);
+    s += "\n";
   }
   return s;
 }
 
-std::string format_chi(const Profile& p, const Geometry&, const ProfileOrigin& o) {
+std::string format_xye(const Profile& p) {
+  std::string s;
+  for (std::size_t i = 0; i < p.centre.size(); ++i) {
+    if (p.count[i] == 0) continue;
+    s += printf_string("%.6f %.8g %.8g\n", axis_value(p.unit, p.centre[i]), p.value[i], p.sigma[i]);
+  }
+  return s;
+}
+
+std::string format_chi(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
   std::size_t points = 0;
   for (std::int64_t c : p.count) points += c > 0;
-  std::string s =
-      o.input_name + ": " + statistic_name(p.statistic) + " profile, " + o.program + "\n";
-  s += p.unit == Unit::q_inv_angstrom ? "Q (Inverse Angstroms)\n" : "2-Theta Angle (Degrees)\n";
+  // FIT2D's axis lines: 2-theta, or Q in 1/A with the wavelength after the
+  // word Q, as GSAS-II reads it; the radius has no angle and stays in mm.
+  const bool in_q =
+      p.unit == Unit::q_inv_angstrom || p.unit == Unit::q_inv_nm || p.unit == Unit::d_angstrom;
+  const double to_inverse_angstrom = p.unit == Unit::q_inv_nm ? 0.1 : 1.0;
+  std::string s = o.input_name + ": " + statistic_name(p.statistic) + " profile, " + o.program +
+                  (in_q ? ", Q in 1/A" : "") + "\n";
+  if (in_q) {
+    s += printf_string("Q %.6f\n", *g.wavelength_angstrom);
+  } else if (p.unit == Unit::r_mm) {
+    s += "Radial distance (mm)\n";
+  } else {
+    s += "2-Theta Angle (Degrees)\n";
+  }
   s += "Intensity\n";
   s += printf_string("%11zu\n", points);
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
     if (p.count[i] == 0) continue;
-    s += printf_string("%14.6E%14.6E\n", p.centre[i], p.value[i]);
+    const double x = in_q ? p.centre[i] * to_inverse_angstrom : p.centre[i];
+    s += printf_string("%14.6E%14.6E", x, p.value[i]);
+    if (has_sigma(p)) s += printf_string("%14.6E", p.sigma[i]);
+    s += "\n";
   }
   return s;
 }
 
 std::string format_csv(const Profile& p, const Geometry& g) {
   const bool median = p.statistic == Statistic::median;
+  const bool angles = follows_two_theta(p.unit);
   const std::optional<double> wavelength = g.wavelength_angstrom;
-  std::string s = "bin,two_theta_deg";
-  if (wavelength) s += ",q_inv_angstrom,d_angstrom";
-  s += median ? ",count,median,variance_about_median,mean_absolute_deviation\n"
-              : ",count,mean,variance,dispersion,standard_error\n";
+  std::string s = angles ? "bin,two_theta_deg" : "bin,r_mm";
+  if (angles && wavelength) s += ",q_inv_angstrom,d_angstrom";
+  s += median ? ",count,median,variance_about_median,mean_absolute_deviation"
+              : ",count,mean,variance,dispersion,standard_error";
+  s += has_sigma(p) ? ",sigma\n" : "\n";
   const double pi = 2 * std::asin(1.0);
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
-    const double two_theta = two_theta_of(p.centre[i], p, g);
-    s += printf_string("%zu,%.8g", i, two_theta);
-    if (wavelength) {
-      const double sin_theta = std::sin(two_theta * pi / 360);
-      s += printf_string(",%.8g,%.8g", 4 * pi * sin_theta / *wavelength,
-                         *wavelength / (2 * sin_theta));
+    if (angles) {
+      const double two_theta = two_theta_of_key(p.unit, p.centre[i], wavelength);
+      s += printf_string("%zu,%.8g", i, two_theta);
+      if (wavelength) {
+        const double sin_theta = std::sin(two_theta * pi / 360);
+        s += printf_string(",%.8g,%.8g", 4 * pi * sin_theta / *wavelength,
+                           *wavelength / (2 * sin_theta));
+      }
+    } else {
+      s += printf_string("%zu,%.8g", i, p.centre[i]);
     }
     s += printf_string(",%lld", static_cast<long long>(p.count[i]));
     if (p.count[i] == 0) {
       s += median ? ",,," : ",,,,";
+      if (has_sigma(p)) s += ",";
     } else {
       s += printf_string(",%.10g,%.10g,%.10g", p.value[i], p.variance[i], p.spread[i]);
       if (!median) s += printf_string(",%.10g", std::sqrt(p.variance[i] / p.count[i]));
+      if (has_sigma(p)) s += printf_string(",%.10g", p.sigma[i]);
     }
     s += "\n";
   }
@@ -151,7 +193,10 @@ std::string format_csv(const Profile& p, const Geometry& g) {
 std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
   const double width = 900, height = 540, left = 90, right = 30, top = 60, bottom = 70;
   const double plot_w = width - left - right, plot_h = height - top - bottom;
-  double x_low = p.centre.front() - p.bin_width / 2, x_high = p.centre.back() + p.bin_width / 2;
+  // The plot runs along the unit's axis (d falls as q grows).
+  double x_low = axis_value(p.unit, p.centre.front() - p.bin_width / 2);
+  double x_high = axis_value(p.unit, p.centre.back() + p.bin_width / 2);
+  if (x_low > x_high) std::swap(x_low, x_high);
   double y_low = 0, y_high = 0;
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
     if (p.count[i] == 0 || !std::isfinite(p.value[i])) continue;
@@ -192,8 +237,7 @@ std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin&
         left - 6, y, left, y, left - 10, y + 4, t);
   }
   s << printf_string("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n",
-                     left + plot_w / 2, height - 20,
-                     p.unit == Unit::q_inv_angstrom ? "q (1/Å)" : "2θ (degrees)");
+                     left + plot_w / 2, height - 20, unit_label(p.unit));
   s << printf_string(
       "<text transform=\"translate(22 %.1f) rotate(-90)\" text-anchor=\"middle\">%s "
       "intensity</text>\n",
@@ -212,7 +256,7 @@ std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin&
       flush();
       continue;
     }
-    points += printf_string("%.2f,%.2f ", sx(p.centre[i]), sy(p.value[i]));
+    points += printf_string("%.2f,%.2f ", sx(axis_value(p.unit, p.centre[i])), sy(p.value[i]));
   }
   flush();
   s << "</svg>\n";

@@ -55,6 +55,7 @@ PlanSpec plan_spec(const Mar345Header& header, const ReductionRequest& request) 
   spec.sector = request.sector;
   spec.bins = request.bins;
   spec.unit = request.unit;
+  spec.corrections = request.corrections;
   return spec;
 }
 
@@ -99,7 +100,7 @@ void FileReducer::finish(Loaded* l, FileReduction* out) {
     }
     if (!l->decode_error.empty()) throw Error(l->decode_error);
     const Clock::time_point start = Clock::now();
-    out->profile = reduce_image(*plan_, l->image, request_.statistic, &workspaces_);
+    out->profile = reduce_image(*plan_, l->image, request_.run, &workspaces_);
     out->times.reduce_ms = ms_since(start);
   });
 }

@@ -26,7 +26,8 @@ struct ReductionRequest {
   std::optional<AzimuthSector> sector;
   BinRequest bins;  // in the unit
   Unit unit = Unit::two_theta_deg;
-  Statistic statistic = Statistic::mean;
+  Corrections corrections;
+  RunOptions run;
 };
 
 // Milliseconds per stage. Reading and decoding run beside the binning of

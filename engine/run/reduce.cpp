@@ -1,6 +1,7 @@
 #include "engine/run/reduce.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <thread>
@@ -26,20 +27,22 @@ std::int64_t nonzero_count(const Image& image, const PixelList& list) {
 }
 
 // Bins a to b - 1 as one call of the integration core, on their members'
-// values with 0s left out. Each bin's result depends only on its members and
-// on the edges next to it, which the core computes from the neighbouring
-// centres, so the call is given those: from the centre before a (with no
-// members: its bin comes out empty and is dropped) to the centre after b - 1.
-// The results equal those of one call over every bin.
+// corrected values, 0s (and values outside the limits) left out. Each bin's
+// result depends only on its members and on the edges next to it, which the core computes from the
+// neighbouring centres, so the call is given those: from the centre before a (with no members: its
+// bin comes out empty and is dropped) to the centre after b - 1. The results equal those of one
+// call over every bin.
 class ChunkIntegrator {
  public:
-  ChunkIntegrator(const Plan& plan, const Image& image, const Binning& binning, Statistic statistic,
-                  Profile* out)
+  ChunkIntegrator(const Plan& plan, const Image& image, const Binning& binning,
+                  const RunOptions& options, Profile* out)
       : pixels_(plan.members().pixels),
         keys_(plan.member_keys()),
+        factors_(plan.inverse_factors()),
+        darks_(plan.darks()),
         image_(image),
         binning_(binning),
-        statistic_(statistic),
+        options_(options),
         out_(out) {}
 
   void run(std::int64_t a, std::int64_t b, Workspace* w) const {
@@ -49,18 +52,31 @@ class ChunkIntegrator {
       w->keys.resize(static_cast<std::size_t>(most));
       w->values.resize(static_cast<std::size_t>(most));
     }
-    std::int64_t n = 0;
+    const bool limits = options_.low || options_.high;
+    const double low = options_.low.value_or(0), high = options_.high.value_or(0);
+    const bool poisson = options_.error_model == ErrorModel::poisson;
+    std::int64_t n = 0, outside_limits = 0;
     for (std::int64_t bin = a; bin < b; ++bin) {
       const std::int64_t before = n;
+      double variance_sum = 0;
       for (std::int64_t i = starts[bin]; i < starts[bin + 1]; ++i) {
-        const std::uint32_t v = image_.value(pixels_[i]);
-        if (v == 0) continue;
+        const std::uint32_t raw = image_.value(pixels_[i]);
+        if (raw == 0) continue;
+        if (limits && ((options_.low && raw < low) || (options_.high && raw > high))) {
+          ++outside_limits;
+          continue;
+        }
+        const double dark = darks_ ? darks_[i] : 0.0;
+        const double inverse_factor = factors_ ? factors_[i] : 1.0;
         w->keys[n] = keys_[i];
-        w->values[n] = v;
+        w->values[n] = (raw - dark) * inverse_factor;
+        if (poisson) variance_sum += (raw + dark) * inverse_factor * inverse_factor;
         ++n;
       }
       out_->count[bin] = n - before;
+      if (poisson) out_->sigma[bin] = variance_sum;  // turned into sigma once counted
     }
+    outside_limits_ += outside_limits;
 
     const std::int64_t m = static_cast<std::int64_t>(binning_.layout.centres.size());
     const std::int64_t first_centre = a == 0 ? 0 : a - 1;
@@ -70,7 +86,7 @@ class ChunkIntegrator {
     w->second.assign(static_cast<std::size_t>(bins), 0.0);
     w->third.assign(static_cast<std::size_t>(bins), 0.0);
     const double* c = binning_.layout.centres.data() + first_centre;
-    if (statistic_ == Statistic::median) {
+    if (options_.statistic == Statistic::median) {
       if (!integrate_median(w->keys.data(), n, w->values.data(), c, centres, w->first.data(),
                             w->second.data(), w->third.data(), bins)) {
         throw Error("out of memory for the medians");
@@ -85,13 +101,19 @@ class ChunkIntegrator {
     std::copy(w->third.begin() + skip, w->third.end(), out_->spread.begin() + a);
   }
 
+  // Pixels left out by the limits, summed over the chunks this integrator ran.
+  std::int64_t outside_limits() const { return outside_limits_; }
+
  private:
   const std::uint32_t* pixels_;
   const double* keys_;
+  const float* factors_;
+  const float* darks_;
   const Image& image_;
   const Binning& binning_;
-  Statistic statistic_;
+  const RunOptions& options_;
   Profile* out_;
+  mutable std::int64_t outside_limits_ = 0;
 };
 
 // Consecutive bins grouped into chunks of about kChunkMembers members:
@@ -110,7 +132,7 @@ std::vector<std::int64_t> chunk_bounds(const std::vector<std::int64_t>& starts) 
 
 }  // namespace
 
-Profile reduce_image(const Plan& plan, const Image& image, Statistic statistic,
+Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& options,
                      std::vector<Workspace>* workspaces) {
   const PlanSpec& spec = plan.spec();
   if (image.width() != spec.width || image.height() != spec.height) {
@@ -120,7 +142,8 @@ Profile reduce_image(const Plan& plan, const Image& image, Statistic statistic,
   }
   Profile p;
   p.unit = spec.unit;
-  p.statistic = statistic;
+  p.statistic = options.statistic;
+  p.error_model = options.error_model;
   PixelTally& t = p.pixels;
   t.total = image.pixels();
   t.zero = image.zero_count();
@@ -145,13 +168,18 @@ Profile reduce_image(const Plan& plan, const Image& image, Statistic statistic,
   p.value.assign(m, 0.0);
   p.variance.assign(m, 0.0);
   p.spread.assign(m, 0.0);
+  if (options.error_model != ErrorModel::none) p.sigma.assign(m, 0.0);
 
   // The chunks are shared out as runs of about equal members.
   const std::vector<std::int64_t> bounds = chunk_bounds(binning->starts);
   const std::int64_t chunks = static_cast<std::int64_t>(bounds.size()) - 1;
   const std::size_t threads =
       std::max<std::size_t>(1, std::min(workspaces->size(), static_cast<std::size_t>(chunks)));
-  const ChunkIntegrator integrator(plan, image, *binning, statistic, &p);
+  // One integrator per share: each counts the pixels its chunks leave out.
+  std::vector<ChunkIntegrator> integrators;
+  integrators.reserve(threads);
+  for (std::size_t s = 0; s < threads; ++s)
+    integrators.emplace_back(plan, image, *binning, options, &p);
   const std::int64_t total = binning->starts.back() - binning->starts.front();
   auto run_share = [&](std::size_t share) {
     // Share s takes the chunks whose first member lies in its part of the members.
@@ -162,7 +190,9 @@ Profile reduce_image(const Plan& plan, const Image& image, Statistic statistic,
                  : static_cast<std::size_t>(before * static_cast<std::int64_t>(threads) / total);
     };
     for (std::int64_t k = 0; k < chunks; ++k) {
-      if (owner(k) == share) integrator.run(bounds[k], bounds[k + 1], &(*workspaces)[share]);
+      if (owner(k) == share) {
+        integrators[share].run(bounds[k], bounds[k + 1], &(*workspaces)[share]);
+      }
     }
   };
   std::vector<std::thread> helpers;
@@ -187,11 +217,22 @@ Profile reduce_image(const Plan& plan, const Image& image, Statistic statistic,
   }
 
   for (std::int64_t c : p.count) t.used += c;
-  t.off_range = kept - t.used;
-  if (t.used == 0) throw Error("no pixel lies inside the range of the bins");
+  for (const ChunkIntegrator& integrator : integrators)
+    t.outside_limits += integrator.outside_limits();
+  t.off_range = kept - t.used - t.outside_limits;
+  if (t.used == 0) {
+    throw Error(t.outside_limits > 0 ? "no pixel lies inside the range of the bins and the limits"
+                                     : "no pixel lies inside the range of the bins");
+  }
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (std::size_t i = 0; i < m; ++i) {
-    if (p.count[i] == 0) p.value[i] = p.variance[i] = p.spread[i] = nan;
+    const double count = static_cast<double>(p.count[i]);
+    if (options.error_model == ErrorModel::poisson) p.sigma[i] = std::sqrt(p.sigma[i]) / count;
+    if (options.error_model == ErrorModel::azimuthal) p.sigma[i] = std::sqrt(p.variance[i] / count);
+    if (p.count[i] == 0) {
+      p.value[i] = p.variance[i] = p.spread[i] = nan;
+      if (!p.sigma.empty()) p.sigma[i] = nan;
+    }
   }
   return p;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
 #include "engine/plan/plan.h"
 
@@ -45,8 +46,8 @@ void expect_sound_order(const Plan& plan, const std::vector<double>& angles) {
   ASSERT_EQ(total, plan.pixels());
   for (std::int64_t k = 0; k < members.size; ++k) {
     const std::uint32_t p = members.pixels[k];
-    ASSERT_EQ(keys[k],
-              radial_value(plan.spec().unit, angles[p], plan.spec().geometry.wavelength_angstrom))
+    ASSERT_EQ(keys[k], key_of_two_theta(plan.spec().unit, angles[p],
+                                        plan.spec().geometry.wavelength_angstrom))
         << "member " << k;
     if (k > 0) {
       ASSERT_LE(angles[members.pixels[k - 1]], angles[p]) << "member " << k;
@@ -100,7 +101,10 @@ TEST(Plan, LeftOutPixelsAreListedByTheirFirstReason) {
   s.geometry.center_x_px = s.geometry.center_y_px = 15.5;
   const Plan plan(s);
   std::vector<double> angles(900), azimuths(900);
-  PixelAngles(s.geometry, 30, 30).rows(0, 30, angles.data(), azimuths.data());
+  PixelAngles(s.geometry, 30, 30).rows(0, 30, angles.data(), nullptr);
+  // Sectors are of the azimuth chi in the laboratory frame.
+  for (int row = 0; row < 30; ++row)
+    LabFrame(s.geometry).chi_row(row, 30, azimuths.data() + row * 30);
 
   auto listed = [](const PixelList& l) {
     return std::vector<std::uint32_t>(l.pixels, l.pixels + l.size);

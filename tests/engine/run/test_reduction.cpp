@@ -274,7 +274,10 @@ class FlatImage : public ::testing::Test {
       low[r.address - 1] = static_cast<std::uint16_t>(r.value);
     const std::string path = dir_.file("flat.mar1200");
     write_bytes(path, write_mar345(small_contents(kSize, low, overflow)));
-    return reduce_file(path, request);
+    // Raw values: these tests count and sum them.
+    ReductionRequest raw = request;
+    raw.corrections.solid_angle = false;
+    return reduce_file(path, raw);
   }
   static double weighted_sum(const Profile& p) {
     double sum = 0;
@@ -310,7 +313,7 @@ TEST_F(FlatImage, OverflowPixelsEnterWithTheirTrueValues) {
   EXPECT_GE(raised, 2);
 
   // The median keeps lone bright pixels out.
-  request.statistic = Statistic::median;
+  request.run.statistic = Statistic::median;
   const Reduction m = reduce(request, overflow);
   ASSERT_TRUE(m.ok()) << m.error;
   for (std::size_t i = 0; i < m.profile.count.size(); ++i) {
@@ -410,7 +413,7 @@ TEST_F(FlatImage, EveryUsedPixelLandsInOneBin) {
   for (std::uint16_t v : low_) sum += v;
   for (Statistic statistic : {Statistic::mean, Statistic::median}) {
     ReductionRequest request;
-    request.statistic = statistic;
+    request.run.statistic = statistic;
     const Reduction r = reduce(request);
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.pixels.zero, zeros);
@@ -459,6 +462,7 @@ TEST(LargeImage, EveryPixelLandsInItsBinWhereverTheWorkIsSplit) {
   request.mask = shared(mask);
   request.sector = AzimuthSector{-90, 90};  // the right half: x > 0
   request.bins.count = 400;
+  request.corrections.solid_angle = false;
   const Reduction r = reduce_file(path, request);
   ASSERT_TRUE(r.ok()) << r.error;
 
@@ -525,7 +529,7 @@ TEST(ShippedSample, IsSmallAndReducesToItsRings) {
 
   ReductionRequest request;
   request.bins.width = 0.05;
-  request.statistic = Statistic::median;
+  request.run.statistic = Statistic::median;
   const Reduction r = reduce_file(path, request);
   ASSERT_TRUE(r.ok()) << r.error;
   const RingPattern pattern;  // the generator's defaults made the sample
