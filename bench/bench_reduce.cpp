@@ -85,8 +85,10 @@ void BM_ReduceImage(benchmark::State& state) {
   image.decode(file_bytes().data(), header());
   const Statistic statistic = state.range(0) ? Statistic::median : Statistic::mean;
   std::vector<Workspace> workspaces(static_cast<std::size_t>(state.range(1)));
+  RunOptions options;
+  options.statistic = statistic;
   for (auto _ : state) {
-    const Profile p = reduce_image(plan, image, RunOptions{statistic}, &workspaces);
+    const Profile p = reduce_image(plan, image, options, &workspaces);
     benchmark::DoNotOptimize(p.value.data());
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t{kSize} * kSize);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds vokip and runs every test twice: a Release build, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer that fails on any report.
+# AddressSanitizer and UndefinedBehaviorSanitizer that fails on any report;
+# then the module for 64-bit Windows with its tests under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -19,3 +20,6 @@ cmake --build build-asan -j"$jobs"
 # The fuzz harnesses (clang, libFuzzer) over their seeds and every input that
 # once broke something.
 FUZZ_CXX=clang++-14 fuzz/run_regressions.sh build-fuzz
+
+# The module as a Windows DLL, tested under wine against the Release build.
+bash scripts/windows.sh

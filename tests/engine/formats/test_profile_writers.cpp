@@ -60,7 +60,7 @@ Reduction sample_reduction(Statistic statistic = Statistic::mean) {
   return r;
 }
 
-const ProfileOrigin kOrigin{"run & 7.mar2300", "vokip-reduce 1.0.0"};
+const ProfileOrigin kOrigin{"run & 7.mar2300", "vokip-reduce 1.0.0", ""};
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
