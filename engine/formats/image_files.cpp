@@ -151,13 +151,13 @@ struct EdfType {
 
 const std::map<std::string, EdfType>& edf_types() {
   static const std::map<std::string, EdfType> types = {
-      {"SignedByte", {1, true, false}},      {"UnsignedByte", {1, false, false}},
-      {"SignedShort", {2, true, false}},     {"UnsignedShort", {2, false, false}},
-      {"SignedInteger", {4, true, false}},   {"UnsignedInteger", {4, false, false}},
-      {"SignedLong", {4, true, false}},      {"UnsignedLong", {4, false, false}},
-      {"Signed64", {8, true, false}},        {"Unsigned64", {8, false, false}},
-      {"FloatValue", {4, true, true}},       {"Float", {4, true, true}},
-      {"DoubleValue", {8, true, true}},      {"Double", {8, true, true}},
+      {"SignedByte", {1, true, false}},    {"UnsignedByte", {1, false, false}},
+      {"SignedShort", {2, true, false}},   {"UnsignedShort", {2, false, false}},
+      {"SignedInteger", {4, true, false}}, {"UnsignedInteger", {4, false, false}},
+      {"SignedLong", {4, true, false}},    {"UnsignedLong", {4, false, false}},
+      {"Signed64", {8, true, false}},      {"Unsigned64", {8, false, false}},
+      {"FloatValue", {4, true, true}},     {"Float", {4, true, true}},
+      {"DoubleValue", {8, true, true}},    {"Double", {8, true, true}},
   };
   return types;
 }
@@ -178,7 +178,8 @@ ValueImage parse_edf(const std::vector<std::uint8_t>& bytes) {
     if (equals != std::string::npos) {
       auto trim = [](const std::string& s) {
         const std::size_t a = s.find_first_not_of(" \t\r\n");
-        return a == std::string::npos ? std::string() : s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
+        return a == std::string::npos ? std::string()
+                                      : s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
       };
       keys[trim(entry.substr(0, equals))] = trim(entry.substr(equals + 1));
     }

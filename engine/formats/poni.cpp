@@ -1,7 +1,5 @@
 #include "engine/formats/poni.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -9,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "engine/error.h"
@@ -88,7 +87,8 @@ PoniGeometry parse_poni(const std::string& text) {
     const std::string content = trimmed(line);
     if (content.empty() || content[0] == '#') continue;
     const std::size_t colon = content.find(':');
-    if (colon == std::string::npos) throw Error("the .poni line '" + content + "' is not 'key: value'");
+    if (colon == std::string::npos)
+      throw Error("the .poni line '" + content + "' is not 'key: value'");
     const std::string key = trimmed(content.substr(0, colon));
     values[lower(key)] = trimmed(content.substr(colon + 1));
   }
@@ -115,18 +115,22 @@ PoniGeometry parse_poni(const std::string& text) {
   std::optional<double> pixel1, pixel2;
   if (values.count("pixelsize1")) pixel1 = number("PixelSize1", values["pixelsize1"]);
   if (values.count("pixelsize2")) pixel2 = number("PixelSize2", values["pixelsize2"]);
-  if (values.count("detector_config")) read_detector_config(values["detector_config"], &pixel1, &pixel2);
+  if (values.count("detector_config"))
+    read_detector_config(values["detector_config"], &pixel1, &pixel2);
   if (!pixel1 || !pixel2) {
     const std::string detector = values.count("detector") ? values["detector"] : "unnamed";
-    throw Error("the .poni gives no pixel size (PixelSize1/2 or Detector_config's pixel1/2) for "
-                "detector " + detector);
+    throw Error(
+        "the .poni gives no pixel size (PixelSize1/2 or Detector_config's pixel1/2) for "
+        "detector " +
+        detector);
   }
   p.pixel1_m = *pixel1;
   p.pixel2_m = *pixel2;
   if (!(p.distance_m > 0) || !(p.pixel1_m > 0) || !(p.pixel2_m > 0)) {
     throw Error("the .poni's Distance and pixel sizes must be positive");
   }
-  if (p.wavelength_m && !(*p.wavelength_m > 0)) throw Error("the .poni's Wavelength must be positive");
+  if (p.wavelength_m && !(*p.wavelength_m > 0))
+    throw Error("the .poni's Wavelength must be positive");
   return p;
 }
 
@@ -141,9 +145,9 @@ std::string format_poni(const PoniGeometry& p, int width, int height, const std:
   s += "# " + comment + "\n";
   s += "poni_version: " + version + "\n";
   s += "Detector: Detector\n";
-  s += "Detector_config: {\"pixel1\": " + shortest(p.pixel1_m) + ", \"pixel2\": " +
-       shortest(p.pixel2_m) + ", \"max_shape\": [" + std::to_string(height) + ", " +
-       std::to_string(width) + "]";
+  s += "Detector_config: {\"pixel1\": " + shortest(p.pixel1_m) +
+       ", \"pixel2\": " + shortest(p.pixel2_m) + ", \"max_shape\": [" + std::to_string(height) +
+       ", " + std::to_string(width) + "]";
   if (version == "2.1") s += ", \"orientation\": " + std::to_string(kDefaultOrientation);
   s += "}\n";
   s += "Distance: " + shortest(p.distance_m) + "\n";

@@ -205,63 +205,65 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
 
   // The members sorted part by part. The sort keeps pixel order among equal
   // positions, as each part's members come in pixel order.
-  keys_.resize(static_cast<std::size_t>(members_));
   order_.resize(static_cast<std::size_t>(n));
-  if (corrections.any_factor()) factors_.resize(static_cast<std::size_t>(members_));
-  if (dark) darks_.resize(static_cast<std::size_t>(members_));
-  std::int64_t placed = 0;
-  std::vector<std::uint32_t> listed;
-  // The parts' two arrays, kept from part to part.
-  std::vector<Member, HugePageAllocator<Member>> part, scratch;
-  for (int part_first = 0; part_first < kCells;) {
-    int part_end = part_first;
-    std::int64_t size = 0;
-    while (part_end < kCells &&
-           (size == 0 || size + cell_members[part_end] <= kMostMembersPerSort)) {
-      size += cell_members[part_end++];
-    }
-    if (size > 0) {
-      part.clear();
-      part.reserve(static_cast<std::size_t>(size));
-      auto add_listed = [&] {
-        positions.resize(listed.size());
-        radial.at(listed.data(), static_cast<std::int64_t>(listed.size()), positions.data());
-        for (std::size_t k = 0; k < listed.size(); ++k) {
-          part.push_back({ordered_bits(positions[k]), listed[k]});
-        }
-        listed.clear();
-      };
-      for (std::int64_t p = 0; p < n; ++p) {
-        if (cells[p] >= part_first && cells[p] < part_end) {
-          listed.push_back(static_cast<std::uint32_t>(p));
-          if (static_cast<std::int64_t>(listed.size()) == kListBlock) add_listed();
-        }
+  {
+    std::int64_t placed = 0;
+    std::vector<std::uint32_t> listed;
+    // The parts' two arrays, kept from part to part.
+    std::vector<Member, HugePageAllocator<Member>> part, scratch;
+    for (int part_first = 0; part_first < kCells;) {
+      int part_end = part_first;
+      std::int64_t size = 0;
+      while (part_end < kCells &&
+             (size == 0 || size + cell_members[part_end] <= kMostMembersPerSort)) {
+        size += cell_members[part_end++];
       }
-      add_listed();
-      scratch.resize(part.size());
-      radix_sort_by_key(part.data(), scratch.data(), part.size(),
-                        [](const Member& m) { return m.radial_bits; });
-      for (const Member& m : part) {
-        const double position = from_ordered_bits(m.radial_bits);
-        keys_[placed] = follows_two_theta(spec.unit)
-                            ? key_of_two_theta(spec.unit, position, g.wavelength_angstrom)
-                            : position;
-        order_[placed] = m.pixel;
-        if (!factors_.empty()) {
-          const LabFrame::Pixel at = lab.at(m.pixel % spec.width, m.pixel / spec.width);
-          double factor = flat ? flat[m.pixel] : 1.0;
-          if (corrections.solid_angle) factor *= at.cos_normal * at.cos_normal * at.cos_normal;
-          if (corrections.polarization) {
-            const double cos2 = at.cos_two_theta * at.cos_two_theta;
-            factor *= (1 + cos2 - *corrections.polarization * at.cos_two_chi * (1 - cos2)) / 2;
+      if (size > 0) {
+        part.clear();
+        part.reserve(static_cast<std::size_t>(size));
+        auto add_listed = [&] {
+          positions.resize(listed.size());
+          radial.at(listed.data(), static_cast<std::int64_t>(listed.size()), positions.data());
+          for (std::size_t k = 0; k < listed.size(); ++k) {
+            part.push_back({ordered_bits(positions[k]), listed[k]});
           }
-          factors_[placed] = static_cast<float>(1 / factor);
+          listed.clear();
+        };
+        for (std::int64_t p = 0; p < n; ++p) {
+          if (cells[p] >= part_first && cells[p] < part_end) {
+            listed.push_back(static_cast<std::uint32_t>(p));
+            if (static_cast<std::int64_t>(listed.size()) == kListBlock) add_listed();
+          }
         }
-        if (dark) darks_[placed] = dark[m.pixel];
-        ++placed;
+        add_listed();
+        scratch.resize(part.size());
+        radix_sort_by_key(part.data(), scratch.data(), part.size(),
+                          [](const Member& m) { return m.radial_bits; });
+        for (const Member& m : part) order_[placed++] = m.pixel;
       }
+      part_first = part_end;
     }
-    part_first = part_end;
+  }
+  cells = decltype(cells)();
+
+  // Each member's correction, in the members' order.
+  if (corrections.any_factor()) {
+    factors_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t i = 0; i < members_; ++i) {
+      const std::uint32_t p = order_[i];
+      const LabFrame::Pixel at = lab.at(p % spec.width, p / spec.width);
+      double factor = flat ? flat[p] : 1.0;
+      if (corrections.solid_angle) factor *= at.cos_normal * at.cos_normal * at.cos_normal;
+      if (corrections.polarization) {
+        const double cos2 = at.cos_two_theta * at.cos_two_theta;
+        factor *= (1 + cos2 - *corrections.polarization * at.cos_two_chi * (1 - cos2)) / 2;
+      }
+      factors_[i] = 1 / factor;
+    }
+  }
+  if (dark) {
+    darks_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t i = 0; i < members_; ++i) darks_[i] = dark[order_[i]];
   }
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());
@@ -282,6 +284,21 @@ PixelList Plan::without_angle() const {
   return {order_.data() + off_sector_end_, pixels() - off_sector_end_};
 }
 
+void Plan::member_keys(std::int64_t first, std::int64_t count, double* keys) const {
+  Radial radial(spec_);
+  radial.at(order_.data() + first, count, keys);
+  if (!follows_two_theta(spec_.unit)) return;
+  for (std::int64_t k = 0; k < count; ++k) {
+    keys[k] = key_of_two_theta(spec_.unit, keys[k], spec_.geometry.wavelength_angstrom);
+  }
+}
+
+double Plan::member_key(std::int64_t member) const {
+  double key = 0;
+  member_keys(member, 1, &key);
+  return key;
+}
+
 std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) const {
   {
     const std::lock_guard<std::mutex> lock(binning_mutex_);
@@ -289,15 +306,10 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
   }
   auto made = std::make_shared<Binning>();
   made->layout = lay_out_bins(spec_.bins, low_key, high_key, default_bin_count_);
-  const double* keys = keys_.data();
-  auto first_not_below = [&](double edge) {
-    return std::partition_point(keys, keys + members_, [edge](double k) { return edge > k; }) -
-           keys;
-  };
-  const std::int64_t lo = first_not_below(made->layout.lower);
-  const std::int64_t hi = first_not_below(made->layout.upper);
-  made->starts = bin_starts(made->layout, keys + lo, hi - lo);
-  for (std::int64_t& s : made->starts) s += lo;
+  made->starts = bin_starts(made->layout, members_,
+                            [this](std::int64_t first, std::int64_t count, double* keys) {
+                              member_keys(first, count, keys);
+                            });
 
   const std::lock_guard<std::mutex> lock(binning_mutex_);
   binning_ = made;

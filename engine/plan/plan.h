@@ -84,10 +84,13 @@ class Plan {
   // angle) in ascending order of their key, the position on the unit's axis
   // (q for d); pixels of equal position in pixel order.
   PixelList members() const { return {order_.data(), members_}; }
-  const double* member_keys() const { return keys_.data(); }
+  // The keys of members first .. first + count - 1. The plan keeps no keys:
+  // they are computed again, exactly as the sort saw them, when asked for.
+  void member_keys(std::int64_t first, std::int64_t count, double* keys) const;
+  double member_key(std::int64_t member) const;
   // Per member, in the same order: 1 / (flat x solid angle x polarization),
   // and the dark's value; null when not corrected.
-  const float* inverse_factors() const { return factors_.empty() ? nullptr : factors_.data(); }
+  const double* inverse_factors() const { return factors_.empty() ? nullptr : factors_.data(); }
   const float* darks() const { return darks_.empty() ? nullptr : darks_.data(); }
 
   // The pixels left out for good, by reason (the first that applies), each
@@ -97,17 +100,19 @@ class Plan {
   PixelList off_sector() const;
   PixelList without_angle() const;
 
-  // The bins when the data's keys span low_key to high_key. Images whose
-  // data span the same keys share one binning. Throws Error when the bin
-  // request cannot be met.
+  // The bins when the data's keys span low_key to high_key: bin i's members
+  // are those from the first whose key is not below its lower edge up to the
+  // next bin's, the edges the module's bin partition uses. Images whose data
+  // span the same keys share one binning. Throws Error when the bin request
+  // cannot be met.
   std::shared_ptr<const Binning> binning(double low_key, double high_key) const;
 
  private:
   PlanSpec spec_;
   // Members by key, then the masked, off-sector and angle-less pixels.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> order_;
-  std::vector<double, HugePageAllocator<double>> keys_;  // of the members
-  std::vector<float, HugePageAllocator<float>> factors_, darks_;
+  std::vector<double, HugePageAllocator<double>> factors_;
+  std::vector<float, HugePageAllocator<float>> darks_;
   std::int64_t members_ = 0, masked_end_ = 0, off_sector_end_ = 0;
   std::int64_t default_bin_count_ = 1;
 

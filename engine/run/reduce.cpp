@@ -27,17 +27,19 @@ std::int64_t nonzero_count(const Image& image, const PixelList& list) {
 }
 
 // Bins a to b - 1 as one call of the integration core, on their members'
-// corrected values, 0s (and values outside the limits) left out. Each bin's
-// result depends only on its members and on the edges next to it, which the core computes from the
-// neighbouring centres, so the call is given those: from the centre before a (with no members: its
-// bin comes out empty and is dropped) to the centre after b - 1. The results equal those of one
-// call over every bin.
+// corrected values, 0s (and values outside the limits) left out. The plan
+// knows each bin's members, so each member's key is given as its bin's
+// centre, which lies inside the bin: the core reads keys only to find the
+// bins' members. Each bin's result depends only on its members, so the call
+// is given the centres around the chunk: from the centre before a (with no
+// members: its bin comes out empty and is dropped) to the centre after
+// b - 1, from which the core's edges are those of one call over every bin.
+// The results equal those of that one call.
 class ChunkIntegrator {
  public:
   ChunkIntegrator(const Plan& plan, const Image& image, const Binning& binning,
                   const RunOptions& options, Profile* out)
       : pixels_(plan.members().pixels),
-        keys_(plan.member_keys()),
         factors_(plan.inverse_factors()),
         darks_(plan.darks()),
         image_(image),
@@ -56,8 +58,10 @@ class ChunkIntegrator {
     const double low = options_.low.value_or(0), high = options_.high.value_or(0);
     const bool poisson = options_.error_model == ErrorModel::poisson;
     std::int64_t n = 0, outside_limits = 0;
+    const double* bin_centres = binning_.layout.centres.data();
     for (std::int64_t bin = a; bin < b; ++bin) {
       const std::int64_t before = n;
+      const double key = bin_centres[bin];
       double variance_sum = 0;
       for (std::int64_t i = starts[bin]; i < starts[bin + 1]; ++i) {
         const std::uint32_t raw = image_.value(pixels_[i]);
@@ -68,7 +72,7 @@ class ChunkIntegrator {
         }
         const double dark = darks_ ? darks_[i] : 0.0;
         const double inverse_factor = factors_ ? factors_[i] : 1.0;
-        w->keys[n] = keys_[i];
+        w->keys[n] = key;
         w->values[n] = (raw - dark) * inverse_factor;
         if (poisson) variance_sum += (raw + dark) * inverse_factor * inverse_factor;
         ++n;
@@ -106,8 +110,7 @@ class ChunkIntegrator {
 
  private:
   const std::uint32_t* pixels_;
-  const double* keys_;
-  const float* factors_;
+  const double* factors_;
   const float* darks_;
   const Image& image_;
   const Binning& binning_;
@@ -154,12 +157,12 @@ Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& opt
 
   // The extent of the image's data on the unit's axis.
   const PixelList members = plan.members();
-  const double* keys = plan.member_keys();
   std::int64_t first = 0, last = members.size - 1;
   while (first < members.size && image.value(members.pixels[first]) == 0) ++first;
   if (first == members.size) throw Error("no pixel has an angle (the geometry gives none)");
   while (image.value(members.pixels[last]) == 0) --last;
-  const std::shared_ptr<const Binning> binning = plan.binning(keys[first], keys[last]);
+  const std::shared_ptr<const Binning> binning =
+      plan.binning(plan.member_key(first), plan.member_key(last));
 
   const std::size_t m = binning->layout.centres.size();
   p.centre = binning->layout.centres;

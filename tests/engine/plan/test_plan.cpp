@@ -14,6 +14,7 @@
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
 #include "engine/plan/plan.h"
+#include "integrate/bin_scanner.h"
 
 namespace vokip {
 namespace {
@@ -32,7 +33,8 @@ PlanSpec spec_of(int size, double pixel_um = 100) {
 // key, equal keys in pixel order; each key is the pixel's angle in the unit.
 void expect_sound_order(const Plan& plan, const std::vector<double>& angles) {
   const PixelList members = plan.members();
-  const double* keys = plan.member_keys();
+  std::vector<double> keys(static_cast<std::size_t>(members.size));
+  plan.member_keys(0, members.size, keys.data());
   std::vector<bool> seen(static_cast<std::size_t>(plan.pixels()), false);
   const PixelList lists[] = {members, plan.masked(), plan.off_sector(), plan.without_angle()};
   std::int64_t total = 0;
@@ -133,19 +135,25 @@ TEST(Plan, ImagesOfOneExtentShareTheirBins) {
   PlanSpec s = spec_of(50);
   s.bins.count = 20;
   const Plan plan(s);
-  const double* keys = plan.member_keys();
   const std::int64_t n = plan.members().size;
+  std::vector<double> keys(static_cast<std::size_t>(n));
+  plan.member_keys(0, n, keys.data());
+  EXPECT_EQ(plan.member_key(17), keys[17]);
   const auto a = plan.binning(keys[10], keys[n - 1]);
   EXPECT_EQ(plan.binning(keys[10], keys[n - 1]), a);
   const auto b = plan.binning(keys[0], keys[n - 1]);
   EXPECT_NE(b, a);
   EXPECT_LT(b->layout.centres.front(), a->layout.centres.front());
-  // Every member from the lower outer edge on lies in a bin; the bins' runs
-  // follow each other.
+  // The bins are the module's partition of the members' keys.
   ASSERT_EQ(b->starts.size(), 21u);
   EXPECT_EQ(b->starts.front(), 0);
   EXPECT_EQ(b->starts.back(), n);
-  EXPECT_TRUE(std::is_sorted(b->starts.begin(), b->starts.end()));
+  bin_scanner scanner(keys.data(), n, b->layout.centres.data(), 20);
+  for (std::int64_t i = 0; i < 20; ++i) {
+    const BinRange bin = scanner.next_bin(i);
+    EXPECT_EQ(b->starts[i], bin.lo) << "bin " << i;
+    EXPECT_EQ(b->starts[i + 1], bin.end) << "bin " << i;
+  }
 }
 
 TEST(Plan, SpecsThatCannotBePlannedAreRefused) {

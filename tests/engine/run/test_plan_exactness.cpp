@@ -37,10 +37,10 @@ double in_unit(const PlanSpec& spec, double two_theta) {
 }
 
 // Every pixel's 1 / (flat x solid angle x polarization), as the plan keeps it.
-std::vector<float> inverse_factors(const PlanSpec& spec) {
+std::vector<double> inverse_factors(const PlanSpec& spec) {
   const Corrections& c = spec.corrections;
   const LabFrame lab(spec.geometry);
-  std::vector<float> out(static_cast<std::size_t>(spec.width) * spec.height, 1.0f);
+  std::vector<double> out(static_cast<std::size_t>(spec.width) * spec.height, 1.0);
   for (int row = 0; row < spec.height; ++row) {
     for (int col = 0; col < spec.width; ++col) {
       const LabFrame::Pixel at = lab.at(col, row);
@@ -50,7 +50,7 @@ std::vector<float> inverse_factors(const PlanSpec& spec) {
         const double cos2 = at.cos_two_theta * at.cos_two_theta;
         f *= (1 + cos2 - *c.polarization * at.cos_two_chi * (1 - cos2)) / 2;
       }
-      out[row * spec.width + col] = static_cast<float>(1 / f);
+      out[row * spec.width + col] = 1 / f;
     }
   }
   return out;
@@ -63,7 +63,7 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, const RunOptions
   std::vector<double> angles(n), chi(n);
   PixelAngles(spec.geometry, w, h).rows(0, h, angles.data(), nullptr);
   for (int row = 0; row < h; ++row) LabFrame(spec.geometry).chi_row(row, w, chi.data() + row * w);
-  const std::vector<float> inverse = inverse_factors(spec);
+  const std::vector<double> inverse = inverse_factors(spec);
   const float* dark = spec.corrections.dark ? spec.corrections.dark->values.data() : nullptr;
   const bool any_factor = spec.corrections.any_factor();
   Plain out;
