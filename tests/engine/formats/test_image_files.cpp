@@ -45,10 +45,11 @@ std::vector<std::uint8_t> tiff_of(const std::vector<T>& values, int width, int h
 // bytes, then the pixels.
 std::vector<std::uint8_t> edf_of(const std::vector<std::uint8_t>& data, int width, int height,
                                  const std::string& type, const std::string& order) {
-  std::string header = "{\nHeaderID = EH:000001:000000:000000 ;\nImage = 1 ;\nByteOrder = " +
-                       order + " ;\nDataType = " + type + " ;\nDim_1 = " + std::to_string(width) +
-                       " ;\nDim_2 = " + std::to_string(height) +
-                       " ;\nSize = " + std::to_string(data.size()) + " ;\n";
+  std::string header =
+      "{\nHeaderID = EH:000001:000000:000000 ;\nImage = 1 ;\nByteOrder = " + order +
+      " ;\nDataType = " + type + " ;\nDim_1 = " + std::to_string(width) +
+      " ;\nDim_2 = " + std::to_string(height) + " ;\nSize = " + std::to_string(data.size()) +
+      " ;\n";
   header.resize(510, ' ');
   header += "}\n";
   std::vector<std::uint8_t> bytes(header.begin(), header.end());
@@ -87,20 +88,21 @@ TEST(ImageFiles, TiffOfEverySampleTypeReadsItsValues) {
   const ValueImage negative =
       parse_value_image(tiff_of<std::int16_t>({-5, 1, 2, 3, 4, 5}, w, h, SAMPLEFORMAT_INT));
   EXPECT_EQ(negative.values[0], -5);
-  const ValueImage large =
-      parse_value_image(tiff_of<std::uint32_t>({4000000000u, 1, 2, 3, 4, 5}, w, h, SAMPLEFORMAT_UINT));
+  const ValueImage large = parse_value_image(
+      tiff_of<std::uint32_t>({4000000000u, 1, 2, 3, 4, 5}, w, h, SAMPLEFORMAT_UINT));
   EXPECT_EQ(large.values[0], 4e9f);
 }
 
 TEST(ImageFiles, EdfInBothByteOrdersAndMarFilesRead) {
   // Unsigned shorts 1, 258, 0, 65535.
-  const ValueImage little =
-      parse_value_image(edf_of({1, 0, 2, 1, 0, 0, 255, 255}, 2, 2, "UnsignedShort", "LowByteFirst"));
+  const ValueImage little = parse_value_image(
+      edf_of({1, 0, 2, 1, 0, 0, 255, 255}, 2, 2, "UnsignedShort", "LowByteFirst"));
   EXPECT_EQ(little.values, (std::vector<float>{1, 258, 0, 65535}));
-  const ValueImage big =
-      parse_value_image(edf_of({0, 1, 1, 2, 0, 0, 255, 255}, 2, 2, "UnsignedShort", "HighByteFirst"));
+  const ValueImage big = parse_value_image(
+      edf_of({0, 1, 1, 2, 0, 0, 255, 255}, 2, 2, "UnsignedShort", "HighByteFirst"));
   EXPECT_EQ(big.values, little.values);
-  const ValueImage bytes = parse_value_image(edf_of({0, 1, 0, 7, 0, 0}, 3, 2, "SignedByte", "LowByteFirst"));
+  const ValueImage bytes =
+      parse_value_image(edf_of({0, 1, 0, 7, 0, 0}, 3, 2, "SignedByte", "LowByteFirst"));
   EXPECT_EQ(bytes.values, (std::vector<float>{0, 1, 0, 7, 0, 0}));
   float f[2] = {1.5f, -2.25f};
   std::vector<std::uint8_t> floats(8);
@@ -118,24 +120,28 @@ TEST(ImageFiles, EdfInBothByteOrdersAndMarFilesRead) {
 
 TEST(ImageFiles, MasksComeInEveryFormat) {
   const std::vector<std::uint8_t> expected = {0, 1, 0, 1, 0, 0};
-  const Mask edf = parse_mask_image(edf_of({0, 1, 0, 9, 0, 0}, 3, 2, "UnsignedByte", "LowByteFirst"));
+  const Mask edf =
+      parse_mask_image(edf_of({0, 1, 0, 9, 0, 0}, 3, 2, "UnsignedByte", "LowByteFirst"));
   EXPECT_EQ(edf.width, 3);
   EXPECT_EQ(edf.excluded, expected);
-  const Mask tiff = parse_mask_image(tiff_of<std::uint8_t>({0, 255, 0, 1, 0, 0}, 3, 2, SAMPLEFORMAT_UINT));
+  const Mask tiff =
+      parse_mask_image(tiff_of<std::uint8_t>({0, 255, 0, 1, 0, 0}, 3, 2, SAMPLEFORMAT_UINT));
   EXPECT_EQ(tiff.excluded, expected);
   const std::string pgm = "P2 3 2 255\n0 1 0 4 0 0\n";
   EXPECT_EQ(parse_mask_image(std::vector<std::uint8_t>(pgm.begin(), pgm.end())).excluded, expected);
 }
 
 TEST(ImageFiles, FilesThatAreNoImagesAreRefused) {
-  EXPECT_NE(error_of(tiff_of<std::uint8_t>(std::vector<std::uint8_t>(18), 3, 2, SAMPLEFORMAT_UINT, 3), false)
-                .find("3 sample(s) of 8-bit integers"),
-            std::string::npos);
+  EXPECT_NE(
+      error_of(tiff_of<std::uint8_t>(std::vector<std::uint8_t>(18), 3, 2, SAMPLEFORMAT_UINT, 3),
+               false)
+          .find("3 sample(s) of 8-bit integers"),
+      std::string::npos);
   EXPECT_NE(error_of(tiff_of<double>(std::vector<double>(6), 3, 2, SAMPLEFORMAT_IEEEFP), false)
                 .find("64-bit floats"),
             std::string::npos);
-  std::vector<std::uint8_t> cut = tiff_of<std::uint16_t>(std::vector<std::uint16_t>(600, 5), 30, 20,
-                                                         SAMPLEFORMAT_UINT);
+  std::vector<std::uint8_t> cut =
+      tiff_of<std::uint16_t>(std::vector<std::uint16_t>(600, 5), 30, 20, SAMPLEFORMAT_UINT);
   cut.resize(cut.size() / 2);
   EXPECT_FALSE(error_of(cut, false).empty());
   EXPECT_EQ(error_of(edf_of({1, 2, 3}, 2, 2, "UnsignedByte", "LowByteFirst"), false),

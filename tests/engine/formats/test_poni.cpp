@@ -82,8 +82,8 @@ TEST(Poni, EveryVersionReadsToTheSameGeometry) {
     EXPECT_EQ(*p.wavelength_m, 7.1073e-11);
   }
   // Keys in any case; no wavelength is no wavelength.
-  const PoniGeometry lower = parse_poni(replaced(replaced(kVersion1, "Distance", "distance"),
-                                                 "Wavelength: 7.1073e-11\n", ""));
+  const PoniGeometry lower = parse_poni(
+      replaced(replaced(kVersion1, "Distance", "distance"), "Wavelength: 7.1073e-11\n", ""));
   EXPECT_EQ(lower.distance_m, 0.2015);
   EXPECT_FALSE(lower.wavelength_m.has_value());
 }
@@ -151,10 +151,10 @@ TEST(Poni, PyfaiReadsTheWrittenGeometry) {
     const std::string text = format_poni(to_poni(g), 3450, 3450, "test", "2");
     return std::vector<std::uint8_t>(text.begin(), text.end());
   }());
-  const std::string out = run_command(
-      "/usr/bin/python3 -W ignore -c \"import pyFAI; f = pyFAI.load('" + path +
-      "').getFit2D(); print(f['directDist'], f['centerX'], f['centerY'], f['tilt'], "
-      "f['tiltPlanRotation'])\" 2>/dev/null");
+  const std::string out =
+      run_command("/usr/bin/python3 -W ignore -c \"import pyFAI; f = pyFAI.load('" + path +
+                  "').getFit2D(); print(f['directDist'], f['centerX'], f['centerY'], f['tilt'], "
+                  "f['tiltPlanRotation'])\" 2>/dev/null");
   std::istringstream in(out);
   double distance = 0, cx = 0, cy = 0, tilt = 0, direction = 0;
   ASSERT_TRUE(in >> distance >> cx >> cy >> tilt >> direction) << out;

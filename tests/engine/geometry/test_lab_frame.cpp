@@ -28,8 +28,8 @@ struct Ray {
 };
 
 Ray ray(const PoniGeometry& p, int column, int row) {
-  const double v[3] = {(row + 0.5) * p.pixel1_m - p.poni1_m, (column + 0.5) * p.pixel2_m - p.poni2_m,
-                       p.distance_m};
+  const double v[3] = {(row + 0.5) * p.pixel1_m - p.poni1_m,
+                       (column + 0.5) * p.pixel2_m - p.poni2_m, p.distance_m};
   const double c1 = std::cos(p.rot1_rad), s1 = std::sin(p.rot1_rad);
   const double c2 = std::cos(p.rot2_rad), s2 = std::sin(p.rot2_rad);
   const double c3 = std::cos(p.rot3_rad), s3 = std::sin(p.rot3_rad);
@@ -70,7 +70,8 @@ TEST(LabFrame, PoniGeometryGivesTheRaysAngleOnEveryPixel) {
     for (int row = 0; row < kSize; row += 3) {
       for (int col = 0; col < kSize; col += 3) {
         const Ray r = ray(p, col, row);
-        worst_angle = std::max(worst_angle, std::fabs(module[row * kSize + col] - r.two_theta_deg()));
+        worst_angle =
+            std::max(worst_angle, std::fabs(module[row * kSize + col] - r.two_theta_deg()));
         std::vector<double> chi(kSize);
         lab.chi_row(row, kSize, chi.data());
         double d = std::fabs(chi[col] - r.chi_deg());

@@ -37,8 +37,8 @@ PoniGeometry plate() {
 // The solid angle and polarization of the pixel's ray, from the .poni's
 // definition: t = R3 R2 R1 (y - Poni1, x - Poni2, Distance).
 double ray_factor(const PoniGeometry& p, int column, int row, double polarization) {
-  const double v[3] = {(row + 0.5) * p.pixel1_m - p.poni1_m, (column + 0.5) * p.pixel2_m - p.poni2_m,
-                       p.distance_m};
+  const double v[3] = {(row + 0.5) * p.pixel1_m - p.poni1_m,
+                       (column + 0.5) * p.pixel2_m - p.poni2_m, p.distance_m};
   const double c1 = std::cos(p.rot1_rad), s1 = std::sin(p.rot1_rad);
   const double c2 = std::cos(p.rot2_rad), s2 = std::sin(p.rot2_rad);
   const double c3 = std::cos(p.rot3_rad), s3 = std::sin(p.rot3_rad);
@@ -210,7 +210,7 @@ TEST_F(Corrected, SigmasOfAConstantImage) {
 
 TEST_F(Corrected, LimitsLeaveOutDeadAndSaturatedPixels) {
   std::vector<std::uint16_t> low(kSize * kSize, 1000);
-  for (int i = 0; i < 50; ++i) low[i * 97] = 3;       // dead
+  for (int i = 0; i < 50; ++i) low[i * 97] = 3;           // dead
   for (int i = 0; i < 20; ++i) low[i * 131 + 5] = 65000;  // saturated
   ReductionRequest r = request();
   r.corrections.solid_angle = false;
