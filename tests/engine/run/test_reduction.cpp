@@ -117,6 +117,13 @@ TEST(ReductionDecode, FileGivesBackTheFullIntensitiesInBothByteOrders) {
       zeros += image[p] == 0;
     }
     EXPECT_EQ(decoded.zero_count(), zeros);
+
+    // The same image handed over as full intensities reads the same.
+    Image assigned;
+    assigned.assign(image.data(), pattern.size, pattern.size);
+    EXPECT_EQ(assigned.full(), image);
+    EXPECT_EQ(assigned.zero_count(), zeros);
+    for (std::int64_t p = 0; p < assigned.pixels(); p += 7) EXPECT_EQ(assigned.value(p), image[p]);
   }
 }
 
