@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/pictures/ticks.h"
+
 namespace vokip {
 
 namespace {
@@ -79,24 +81,6 @@ std::string xml_escaped(const std::string& text) {
       default:
         out += c;
     }
-  }
-  return out;
-}
-
-// Round tick positions covering [low, high].
-std::vector<double> ticks(double low, double high) {
-  const double span = high - low;
-  if (!(span > 0) || !std::isfinite(span)) return {low};
-  const double rough = span / 6;
-  const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
-  double step = magnitude;
-  for (double factor : {1.0, 2.0, 5.0, 10.0}) {
-    step = factor * magnitude;
-    if (step >= rough) break;
-  }
-  std::vector<double> out;
-  for (double t = std::ceil(low / step) * step; t <= high + step * 1e-9; t += step) {
-    out.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
   }
   return out;
 }
@@ -222,14 +206,14 @@ std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin&
       "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
       "stroke=\"black\"/>\n",
       left, top, plot_w, plot_h);
-  for (double t : ticks(x_low, x_high)) {
+  for (double t : round_ticks(x_low, x_high)) {
     const double x = sx(t);
     s << printf_string(
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
         "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n",
         x, top + plot_h, x, top + plot_h + 6, x, top + plot_h + 22, t);
   }
-  for (double t : ticks(y_low, y_high)) {
+  for (double t : round_ticks(y_low, y_high)) {
     const double y = sy(t);
     s << printf_string(
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
