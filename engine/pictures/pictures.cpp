@@ -26,8 +26,10 @@ struct Rgb {
 
 // A colour map from dark blue through green to yellow, dark for small.
 Rgb colour_at(double t) {
-  static const Rgb kStops[] = {{0.267, 0.005, 0.329}, {0.231, 0.322, 0.545},
-                               {0.129, 0.569, 0.549}, {0.369, 0.788, 0.384},
+  static const Rgb kStops[] = {{0.267, 0.005, 0.329},
+                               {0.231, 0.322, 0.545},
+                               {0.129, 0.569, 0.549},
+                               {0.369, 0.788, 0.384},
                                {0.993, 0.906, 0.144}};
   t = std::clamp(t, 0.0, 1.0) * 4;
   const int k = std::min(3, static_cast<int>(t));
@@ -305,7 +307,8 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
   } else {
     const LabFrame lab(coarse);
     for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) keys[static_cast<std::size_t>(y) * w + x] = lab.at(x, y).radius_mm;
+      for (int x = 0; x < w; ++x)
+        keys[static_cast<std::size_t>(y) * w + x] = lab.at(x, y).radius_mm;
     }
   }
   const std::vector<double> curve_keys = strongest_peaks(profile, peaks);

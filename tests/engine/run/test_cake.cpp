@@ -49,8 +49,8 @@ std::vector<std::uint16_t> modulated_ring() {
     for (int col = 0; col < kSize; ++col) {
       const double d = (angles[row * kSize + col] - kRing) / kWidth;
       const double modulation = 1 + 0.5 * std::cos(2 * chi[col] * std::acos(-1.0) / 180);
-      low[row * kSize + col] =
-          static_cast<std::uint16_t>(std::lround(kBackground + kHeight * modulation * std::exp(-d * d)));
+      low[row * kSize + col] = static_cast<std::uint16_t>(
+          std::lround(kBackground + kHeight * modulation * std::exp(-d * d)));
     }
   }
   return low;
@@ -104,7 +104,8 @@ TEST_F(CakeOfARing, RowsRecoverTheModulationAlongAStraightRing) {
     const double chi = p.cake.azimuth.centre(j) * std::acos(-1.0) / 180;
     const double expected = 1 + 0.5 * std::cos(2 * chi);
     double above = 0;
-    for (std::size_t i = peak - 1; i <= peak + 1; ++i) above += p.cake.value[j * m + i] - kBackground;
+    for (std::size_t i = peak - 1; i <= peak + 1; ++i)
+      above += p.cake.value[j * m + i] - kBackground;
     double reference = 0;
     for (std::size_t i = peak - 1; i <= peak + 1; ++i) reference += p.value[i] - kBackground;
     // The profile holds the modulation's mean, 1.
@@ -216,8 +217,9 @@ TEST_F(CakeOfARing, TiffAndPicturesReadBack) {
     }());
     image_bytes = image_png(image, Plan(spec), p, "ring");
   }
-  for (const Png& png : {Png{cake_png(p, "cake"), 1000, 560}, Png{profile_png(p, "profile"), 900, 540},
-                         Png{image_bytes, kSize + 80, kSize + 80}}) {
+  for (const Png& png :
+       {Png{cake_png(p, "cake"), 1000, 560}, Png{profile_png(p, "profile"), 900, 540},
+        Png{image_bytes, kSize + 80, kSize + 80}}) {
     png_image read;
     std::memset(&read, 0, sizeof read);
     read.version = PNG_IMAGE_VERSION;
