@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "engine/pictures/ticks.h"
+#include "engine/pictures/plot_frame.h"
 
 namespace vokip {
 
@@ -175,22 +175,12 @@ std::string format_csv(const Profile& p, const Geometry& g) {
 }
 
 std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
-  const double width = 900, height = 540, left = 90, right = 30, top = 60, bottom = 70;
-  const double plot_w = width - left - right, plot_h = height - top - bottom;
-  // The plot runs along the unit's axis (d falls as q grows).
-  double x_low = axis_value(p.unit, p.centre.front() - p.bin_width / 2);
-  double x_high = axis_value(p.unit, p.centre.back() + p.bin_width / 2);
-  if (x_low > x_high) std::swap(x_low, x_high);
-  double y_low = 0, y_high = 0;
-  for (std::size_t i = 0; i < p.centre.size(); ++i) {
-    if (p.count[i] == 0 || !std::isfinite(p.value[i])) continue;
-    y_low = std::min(y_low, p.value[i]);
-    y_high = std::max(y_high, p.value[i]);
-  }
-  if (!(y_high > y_low)) y_high = y_low + 1;
-  y_high += (y_high - y_low) * 0.05;
-  auto sx = [&](double x) { return left + (x - x_low) / (x_high - x_low) * plot_w; };
-  auto sy = [&](double y) { return top + plot_h - (y - y_low) / (y_high - y_low) * plot_h; };
+  const PlotFrame f = profile_frame(p);
+  const double width = f.width, height = f.height, left = f.left, top = f.top;
+  const double plot_w = f.box_width(), plot_h = f.box_height();
+  const double x_low = f.x_low, x_high = f.x_high, y_low = f.y_low, y_high = f.y_high;
+  auto sx = [&](double x) { return f.x(x); };
+  auto sy = [&](double y) { return f.y(y); };
 
   std::ostringstream s;
   s << printf_string(

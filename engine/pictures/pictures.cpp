@@ -11,7 +11,7 @@
 #include "engine/error.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
-#include "engine/pictures/ticks.h"
+#include "engine/pictures/plot_frame.h"
 
 namespace vokip {
 
@@ -54,6 +54,12 @@ class LogScale {
  private:
   double low_ = 0, high_ = 1;
 };
+
+// A pixel of a cairo RGB24 surface.
+std::uint32_t packed(const Rgb& c) {
+  return static_cast<std::uint32_t>(c.r * 255) << 16 | static_cast<std::uint32_t>(c.g * 255) << 8 |
+         static_cast<std::uint32_t>(c.b * 255);
+}
 
 std::string label(double v) {
   char text[32];
@@ -169,19 +175,10 @@ std::vector<double> strongest_peaks(const Profile& p, int most) {
 }
 
 std::vector<std::uint8_t> profile_png(const Profile& p, const std::string& title) {
-  const double width = 900, height = 540, left = 90, right = 30, top = 60, bottom = 70;
-  const double plot_w = width - left - right, plot_h = height - top - bottom;
-  double x_low = axis_value(p.unit, p.centre.front() - p.bin_width / 2);
-  double x_high = axis_value(p.unit, p.centre.back() + p.bin_width / 2);
-  if (x_low > x_high) std::swap(x_low, x_high);
-  double y_low = 0, y_high = 0;
-  for (std::size_t i = 0; i < p.value.size(); ++i) {
-    if (p.count[i] == 0 || !std::isfinite(p.value[i])) continue;
-    y_low = std::min(y_low, p.value[i]);
-    y_high = std::max(y_high, p.value[i]);
-  }
-  if (!(y_high > y_low)) y_high = y_low + 1;
-  y_high += (y_high - y_low) * 0.05;
+  const PlotFrame f = profile_frame(p);
+  const double width = f.width, height = f.height, left = f.left, top = f.top;
+  const double plot_w = f.box_width(), plot_h = f.box_height();
+  const double x_low = f.x_low, x_high = f.x_high, y_low = f.y_low, y_high = f.y_high;
 
   Canvas canvas(static_cast<int>(width), static_cast<int>(height));
   cairo_t* c = canvas.cr.get();
@@ -198,8 +195,8 @@ std::vector<std::uint8_t> profile_png(const Profile& p, const std::string& title
       drawing = false;  // an empty bin breaks the line
       continue;
     }
-    const double x = left + (axis_value(p.unit, p.centre[i]) - x_low) / (x_high - x_low) * plot_w;
-    const double y = top + plot_h - (p.value[i] - y_low) / (y_high - y_low) * plot_h;
+    const double x = f.x(axis_value(p.unit, p.centre[i]));
+    const double y = f.y(p.value[i]);
     if (drawing) {
       cairo_line_to(c, x, y);
     } else {
@@ -233,9 +230,7 @@ std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
       Rgb colour{0.75, 0.75, 0.75};
       if (v > 0) colour = colour_at(scale(v));
       if (v <= 0) colour = colour_at(0);
-      line[i] = static_cast<std::uint32_t>(colour.r * 255) << 16 |
-                static_cast<std::uint32_t>(colour.g * 255) << 8 |
-                static_cast<std::uint32_t>(colour.b * 255);
+      line[i] = packed(colour);
     }
   }
   cairo_surface_mark_dirty(cells.get());
@@ -329,9 +324,7 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
         const bool below = y + 1 < h && (keys[at] < k) != (keys[at + w] < k);
         if (right || below) colour = {1, 1, 1};
       }
-      line[x] = static_cast<std::uint32_t>(colour.r * 255) << 16 |
-                static_cast<std::uint32_t>(colour.g * 255) << 8 |
-                static_cast<std::uint32_t>(colour.b * 255);
+      line[x] = packed(colour);
     }
   }
   cairo_surface_mark_dirty(picture.get());
