@@ -61,7 +61,7 @@ void BM_MakePlan(benchmark::State& state) {
   const PlanSpec s = spec();
   for (auto _ : state) {
     const Plan plan(s);
-    benchmark::DoNotOptimize(plan.member_keys());
+    benchmark::DoNotOptimize(plan.members().pixels);
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t{kSize} * kSize);
 }
@@ -85,8 +85,10 @@ void BM_ReduceImage(benchmark::State& state) {
   image.decode(file_bytes().data(), header());
   const Statistic statistic = state.range(0) ? Statistic::median : Statistic::mean;
   std::vector<Workspace> workspaces(static_cast<std::size_t>(state.range(1)));
+  RunOptions options;
+  options.statistic = statistic;
   for (auto _ : state) {
-    const Profile p = reduce_image(plan, image, statistic, &workspaces);
+    const Profile p = reduce_image(plan, image, options, &workspaces);
     benchmark::DoNotOptimize(p.value.data());
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t{kSize} * kSize);
@@ -97,6 +99,29 @@ BENCHMARK(BM_ReduceImage)
     ->Args({0, 2})
     ->Args({1, 1})
     ->Args({1, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The cake (360 azimuth bins) beside the profile, against the profile
+// alone, per image with the plan made before; Arg: azimuth bins.
+void BM_ReduceImageWithCake(benchmark::State& state) {
+  PlanSpec s = spec();
+  s.azimuth_bins = static_cast<int>(state.range(0));
+  const Plan plan(s);
+  Image image;
+  image.decode(file_bytes().data(), header());
+  std::vector<Workspace> workspaces(2);
+  const RunOptions options;
+  for (auto _ : state) {
+    const Profile p = reduce_image(plan, image, options, &workspaces);
+    benchmark::DoNotOptimize(p.cake.value.data());
+  }
+  state.SetItemsProcessed(state.iterations() * std::int64_t{kSize} * kSize);
+}
+BENCHMARK(BM_ReduceImageWithCake)
+    ->ArgName("azimuth_bins")
+    ->Arg(0)
+    ->Arg(360)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

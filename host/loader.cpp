@@ -1,17 +1,16 @@
 // Finding and opening a module the way the host does: the description file
 // first, then the shared library beside it, then its IDL_Load, once.
-#include <dlfcn.h>
-
 #include <fstream>
 #include <sstream>
 
+#include "host/library.h"
 #include "host/state.h"
 
 namespace vokip_host {
 
 void unload_module() {
   State& s = state();
-  if (s.handle) dlclose(s.handle);
+  if (s.handle) close_library(s.handle);
   s.handle = nullptr;
 }
 
@@ -49,16 +48,16 @@ int ensure_loaded() {
   State& s = state();
   if (s.handle) return s.load_result;
   if (!s.dlm_read) return 0;
-  const std::string library = s.module_dir + "/" + s.module_name + ".so";
-  const int flags = s.mode == Mode::open ? (RTLD_LAZY | RTLD_GLOBAL) : (RTLD_NOW | RTLD_LOCAL);
-  s.handle = dlopen(library.c_str(), flags);
+  const std::string library = library_path(s.module_dir, s.module_name);
+  std::string error;
+  s.handle = open_library(library, s.mode == Mode::open, &error);
   if (!s.handle) {
-    print_line(std::string("% Unable to load ") + library + ": " + dlerror());
+    print_line("% Unable to load " + library + ": " + error);
     s.load_result = 0;
     return 0;
   }
   using LoadEntry = int (*)();
-  auto entry = reinterpret_cast<LoadEntry>(dlsym(s.handle, "IDL_Load"));
+  auto entry = reinterpret_cast<LoadEntry>(library_entry(s.handle, "IDL_Load"));
   if (!entry) {
     print_line("% " + library + " has no IDL_Load.");
     s.load_result = 0;

@@ -102,6 +102,9 @@ bool call(const std::string& name, std::vector<IDL_VPTR> args) {
     return false;
   }
   s.current_routine = name;
+  const std::size_t first_line = s.printed.size();
+  std::vector<LoggedArgument> logged;
+  if (call_log_wanted()) logged = arguments_before(args);
   bool ok = true;
   try {
     routine->pro(argc, args.data(), nullptr);
@@ -110,6 +113,9 @@ bool call(const std::string& name, std::vector<IDL_VPTR> args) {
     print_line("% " + name + ": " + e.what());
     s.broken = true;
     ok = false;
+  }
+  if (call_log_wanted()) {
+    log_call(name, std::move(logged), args, {s.printed.begin() + first_line, s.printed.end()});
   }
   s.current_routine.clear();
   s.temporaries.clear();

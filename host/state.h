@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/call_log.h"
 #include "host/host.h"
 
 namespace vokip_host {
@@ -66,5 +67,11 @@ void write_element(int type, void* data, IDL_MEMINT i, double value);
 // Prints one line into the sink ("% " already included).
 void print_line(const std::string& line);
 void unload_module();
+// The call log (call_log.h): whether VOKIP_HOST_CALL_LOG names one, the
+// arguments before a call, and the finished record after it.
+bool call_log_wanted();
+std::vector<LoggedArgument> arguments_before(const std::vector<IDL_VPTR>& args);
+void log_call(const std::string& name, std::vector<LoggedArgument> arguments,
+              const std::vector<IDL_VPTR>& args, std::vector<std::string> lines);
 
 }  // namespace vokip_host

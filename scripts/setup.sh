@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running vokip needs on Debian 12,
-# asking apt-get only for the packages that are missing.
+# asking apt-get only for the packages that are missing. Further package
+# names given as arguments are installed too.
 set -euo pipefail
-packages=(g++ cmake make binutils libgsl-dev libgtest-dev libgmock-dev libbenchmark-dev libsleef-dev libcli11-dev libpng-dev gnudatalanguage clang-14 libclang-rt-14-dev)
+packages=(g++ cmake make binutils libgsl-dev libgtest-dev libgmock-dev libbenchmark-dev libsleef-dev libcli11-dev libtiff-dev libpng-dev libcairo2-dev fonts-dejavu-core nlohmann-json3-dev gnudatalanguage clang-14 libclang-rt-14-dev slurm-wlm munge "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds vokip and runs every test twice: a Release build, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer that fails on any report.
+# AddressSanitizer and UndefinedBehaviorSanitizer that fails on any report;
+# then the module for 64-bit Windows with its tests under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -12,6 +13,7 @@ cmake --build build -j"$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOKIP_SANITIZE=ON -DVOKIP_BENCHMARKS=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ctest --output-on-failure -j"$jobs")
@@ -19,3 +21,6 @@ cmake --build build-asan -j"$jobs"
 # The fuzz harnesses (clang, libFuzzer) over their seeds and every input that
 # once broke something.
 FUZZ_CXX=clang++-14 fuzz/run_regressions.sh build-fuzz
+
+# The module as a Windows DLL, tested under wine against the Release build.
+bash scripts/windows.sh

@@ -12,7 +12,7 @@ namespace {
 int usage() {
   std::fputs(
       "Usage: vokip-make-sample OUTPUT [--size N] [--big-endian] [--tilt DEG] "
-      "[--tilt-direction DEG]\n"
+      "[--tilt-direction DEG] [--seed N]\n"
       "Writes a synthetic MAR345 image (default 1200 x 1200, little-endian) of silicon\n"
       "powder rings and prints the rings' 2-theta.\n"
       "Example: vokip-make-sample samples/rings.mar1200\n",
@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
       pattern.tilt_deg = std::atof(argv[++k]);
     } else if (arg == "--tilt-direction" && has_value) {
       pattern.tilt_direction_deg = std::atof(argv[++k]);
+    } else if (arg == "--seed" && has_value) {
+      pattern.seed = static_cast<std::uint32_t>(std::strtoul(argv[++k], nullptr, 10));
     } else {
       return usage();
     }

@@ -4,14 +4,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
 #include "engine/error.h"
+#include "engine/formats/cake_files.h"
 #include "engine/formats/files.h"
+#include "engine/formats/image_files.h"
+#include "engine/formats/poni.h"
 #include "engine/formats/profile_writers.h"
+#include "engine/pictures/pictures.h"
 #include "vokip_version.h"
 
 namespace vokip {
@@ -52,7 +57,40 @@ std::vector<std::string> outputs_of(const Options& o, const std::string& input) 
   if (o.write_chi) paths.push_back(output_path(input, o.output_dir, ".chi"));
   if (o.write_csv) paths.push_back(output_path(input, o.output_dir, ".csv"));
   if (o.write_svg) paths.push_back(output_path(input, o.output_dir, ".svg"));
+  if (o.write_xye) paths.push_back(output_path(input, o.output_dir, ".xye"));
+  if (o.write_png) {
+    paths.push_back(output_path(input, o.output_dir, ".png"));
+    paths.push_back(output_path(input, o.output_dir, ".image.png"));
+  }
+  if (o.request.azimuth_bins > 0) {
+    paths.push_back(output_path(input, o.output_dir, ".cake.tif"));
+    paths.push_back(output_path(input, o.output_dir, ".cake.txt"));
+    paths.push_back(output_path(input, o.output_dir, ".cake.png"));
+  }
   return paths;
+}
+
+// The corrections and limits applied, for the outputs' headers.
+std::string describe_corrections(const Options& o) {
+  const Corrections& c = o.request.corrections;
+  const RunOptions& run = o.request.run;
+  std::vector<std::string> parts;
+  char text[128];
+  if (!o.dark_path.empty()) parts.push_back("dark " + base_name(o.dark_path) + " subtracted");
+  if (!o.flat_path.empty()) parts.push_back("flat " + base_name(o.flat_path));
+  if (c.solid_angle) parts.push_back("solid angle (cos^3)");
+  if (c.polarization) {
+    std::snprintf(text, sizeof text, "polarization %g", *c.polarization);
+    parts.emplace_back(text);
+  }
+  if (run.low || run.high) {
+    std::snprintf(text, sizeof text, "raw values kept from %g to %g", run.low.value_or(-INFINITY),
+                  run.high.value_or(INFINITY));
+    parts.emplace_back(text);
+  }
+  std::string joined;
+  for (const std::string& part : parts) joined += (joined.empty() ? "" : ", ") + part;
+  return joined;
 }
 
 // Every output exists and was written after the input last changed.
@@ -69,13 +107,29 @@ bool outputs_are_current(const Options& o, const std::string& input) {
 
 // The output files of one reduction, written only once all are formatted.
 std::vector<std::string> write_outputs(const Options& o, const FileReduction& r) {
-  const ProfileOrigin origin{base_name(r.path), std::string(kName) + " " + kVokipVersion};
+  const ProfileOrigin origin{base_name(r.path), std::string(kName) + " " + kVokipVersion,
+                             describe_corrections(o)};
   const std::vector<std::string> paths = outputs_of(o, r.path);
-  std::vector<std::string> texts = {format_xy(r.profile, r.geometry, origin)};
-  if (o.write_chi) texts.push_back(format_chi(r.profile, r.geometry, origin));
-  if (o.write_csv) texts.push_back(format_csv(r.profile, r.geometry));
-  if (o.write_svg) texts.push_back(format_svg(r.profile, r.geometry, origin));
-  for (std::size_t k = 0; k < paths.size(); ++k) write_file_atomically(paths[k], texts[k]);
+  auto bytes = [](const std::string& text) {
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+  };
+  // Every file is made before the first is written.
+  std::vector<std::vector<std::uint8_t>> contents = {
+      bytes(format_xy(r.profile, r.geometry, origin))};
+  if (o.write_chi) contents.push_back(bytes(format_chi(r.profile, r.geometry, origin)));
+  if (o.write_csv) contents.push_back(bytes(format_csv(r.profile, r.geometry)));
+  if (o.write_svg) contents.push_back(bytes(format_svg(r.profile, r.geometry, origin)));
+  if (o.write_xye) contents.push_back(bytes(format_xye(r.profile)));
+  if (o.write_png) {
+    contents.push_back(profile_png(r.profile, origin.input_name));
+    contents.push_back(r.image_picture);
+  }
+  if (o.request.azimuth_bins > 0) {
+    contents.push_back(encode_cake_tiff(r.profile, origin.input_name));
+    contents.push_back(bytes(format_cake_axes(r.profile, origin.input_name)));
+    contents.push_back(cake_png(r.profile, origin.input_name + ": cake"));
+  }
+  for (std::size_t k = 0; k < paths.size(); ++k) write_file_atomically(paths[k], contents[k]);
   return paths;
 }
 
@@ -135,12 +189,29 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
       files = shard_of(std::move(files), *shard);
       unmatched.clear();  // a pattern that matched nothing is every share's, and no file
     }
-    if (!o.mask_path.empty()) {
+    // Each file named once is read once, for every image.
+    auto read_named = [](const char* what, const std::string& path, auto&& read) {
       try {
-        o.request.mask = std::make_shared<const Mask>(read_mask(o.mask_path));
+        return read(path);
       } catch (const Error& e) {
-        throw Error("mask " + o.mask_path + ": " + e.what());
+        throw Error(std::string(what) + " " + path + ": " + e.what());
       }
+    };
+    if (!o.mask_path.empty()) {
+      o.request.mask =
+          std::make_shared<const Mask>(read_named("mask", o.mask_path, read_mask_image));
+    }
+    if (!o.dark_path.empty()) {
+      o.request.corrections.dark =
+          std::make_shared<const ValueImage>(read_named("dark", o.dark_path, read_value_image));
+    }
+    if (!o.flat_path.empty()) {
+      o.request.corrections.flat =
+          std::make_shared<const ValueImage>(read_named("flat", o.flat_path, read_value_image));
+    }
+    if (!o.poni_path.empty()) {
+      o.request.geometry.base = from_poni(
+          read_named(".poni", o.poni_path, [](const std::string& p) { return read_poni(p); }));
     }
     if (!o.output_dir.empty()) {
       std::error_code error;
@@ -171,6 +242,7 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
     }
   }
 
+  bool poni_written = o.write_poni_path.empty();
   Progress progress(err, show_progress && !o.quiet, todo.size());
   FileReducer reducer(o.request);
   std::size_t index = 0;
@@ -181,6 +253,15 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
     if (r.ok()) {
       try {
         written = write_outputs(o, r);
+        if (!poni_written) {
+          const std::string text = format_poni(to_poni(r.geometry), r.header.size, r.header.size,
+                                               std::string("written by ") + kName + " " +
+                                                   kVokipVersion + " for " + base_name(r.path),
+                                               o.poni_version);
+          write_file_atomically(o.write_poni_path, text);
+          written.push_back(o.write_poni_path);
+          poni_written = true;
+        }
       } catch (const Error& e) {
         error = e.what();
       }

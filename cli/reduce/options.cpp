@@ -16,10 +16,11 @@ namespace {
 
 constexpr char kExamples[] =
     R"(Each IMAGE is decoded, every pixel's polar angle 2-theta computed for the
-plate's geometry, the pixels sorted by angle and binned; the profile goes to
-IMAGE's name with .xy (two columns, commented header) beside the image or in
---output-dir. Pixels of value 0 (no data) and pixels flagged by --mask are
-left out. The pixels' order by angle is worked out once per geometry and
+plate's geometry, the pixels sorted by angle, corrected and binned; the
+profile goes to IMAGE's name with .xy (two or three columns, commented
+header) beside the image or in --output-dir. Pixels of value 0 (no data) and
+pixels flagged by --mask are left out. The solid-angle correction is on
+unless --no-solid-angle is given, as in pyFAI and Dioptas. The pixels' order by angle is worked out once per geometry and
 reused for every following image that shares it. Quoted patterns such as
 'scans/*.mar2300' are expanded too. A file that cannot be reduced gets one
 error line; the others are still reduced.
@@ -33,10 +34,14 @@ reduced; 2 bad command line.
 Examples:
   vokip-reduce samples/rings.mar1200 --svg -o out
       profile and plot of the shipped sample in out/rings.xy, out/rings.svg
-  vokip-reduce 'scans/*.mar2300' --unit q --bin-width 0.005 --median --all
+  vokip-reduce 'scans/*.mar2300' --unit q_A^-1 --bin-width 0.005 --median --all
+  vokip-reduce run1.mar3450 --poni LaB6.poni --polarization 0.99 --dark dark.mar3450 \
+      --error-model poisson --xye --mask mask.edf
   vokip-reduce run1.mar3450 --distance 250 --center 1725.5,1719 --tilt 0.4 \
       --tilt-direction 95 --mask beamstop.pgm --range 2:35 --bins 3300
-  vokip-reduce 'campaign/*.mar3450' -o profiles --shard 3/10 --skip-existing)";
+  vokip-reduce 'campaign/*.mar3450' -o profiles --shard 3/10 --skip-existing
+  vokip-reduce samples/rings.mar1200 --cake 360 --png -o out
+      the cake and pictures of the profile and the image, to look at)";
 
 // The whole command line, bound to the options it fills.
 struct CommandLine {
@@ -64,12 +69,49 @@ struct CommandLine {
     app.add_flag("--csv", o->write_csv, "also write a .csv with every statistic of every bin")
         ->group(out);
     app.add_flag("--svg", o->write_svg, "also write an .svg plot of the profile")->group(out);
+    app.add_flag("--png", o->write_png,
+                 "also write PNG pictures: the profile's plot (.png) and the image (.image.png), "
+                 "log-scaled, pixels left out tinted, the beam centre and the strongest peaks' "
+                 "circles drawn")
+        ->group(out);
+    add_parsed(app, "--cake", "a whole number of azimuth bins, 1 to 3600",
+               "also write the cake: the profile's radial bins in N azimuth bins over 0 to 360 "
+               "degrees (or the --azimuth sector), as a 32-bit float TIFF (.cake.tif, rows = "
+               "azimuth bins), its axes (.cake.txt) and a picture (.cake.png)",
+               [o](const std::string& v) {
+                 long n = 0;
+                 if (!parse_whole(v, &n) || n < 1 || n > 3600) return false;
+                 o->request.azimuth_bins = static_cast<int>(n);
+                 return true;
+               })
+        ->group(out);
+    app.add_flag("--xye", o->write_xye,
+                 "also write a three-column .xye (needs --error-model), as GSAS-II and TOPAS "
+                 "read it")
+        ->group(out);
     app.add_flag_callback(
            "--all", [o] { o->write_chi = o->write_csv = o->write_svg = true; },
            "all of .chi, .csv and .svg")
         ->group(out);
 
-    const std::string geometry = "Geometry (default: the image's header; each option overrides it)";
+    const std::string geometry =
+        "Geometry (default: the image's header, or --poni; each option overrides it)";
+    app.add_option("--poni", o->poni_path,
+                   "geometry from a pyFAI .poni file (versions 1, 2 and 2.1), as pyFAI-calib2 "
+                   "and Dioptas write them")
+        ->type_name("FILE")
+        ->group(geometry);
+    app.add_option("--write-poni", o->write_poni_path,
+                   "write the geometry in use (of the first image) as a .poni")
+        ->type_name("FILE")
+        ->group(geometry);
+    add_parsed(app, "--poni-version", "2.1 or 2",
+               "the version --write-poni writes (default 2.1; 2 for pyFAI before 2023)",
+               [o](const std::string& v) {
+                 o->poni_version = v;
+                 return v == "2" || v == "2.1";
+               })
+        ->group(geometry);
     add_geometry_options(app, &o->request.geometry, geometry);
     add_number(app, "--wavelength", "a wavelength in angstrom",
                "X-ray wavelength in angstrom (needed for --unit q)",
@@ -77,18 +119,15 @@ struct CommandLine {
         ->group(geometry);
 
     const std::string binning = "Binning";
-    add_parsed(app, "--unit", "2theta or q",
-               "profile against 2-theta in degrees (default) or q = 4 pi sin(theta) / "
-               "wavelength in 1/angstrom",
+    add_parsed(app, "--unit", "2th_deg, q_nm^-1, q_A^-1, r_mm or d_A",
+               "the profile's axis: 2-theta in degrees (2th_deg, default; also 2theta), q = 4 pi "
+               "sin(theta) / wavelength in 1/nm or 1/A (q_nm^-1, q_A^-1; also q), the distance "
+               "from the beam in mm (r_mm), or the spacing d = 2 pi / q in A (d_A, bins even in "
+               "q); bins are even in the unit",
                [o](const std::string& v) {
-                 if (v == "2theta") {
-                   o->request.unit = Unit::two_theta_deg;
-                 } else if (v == "q") {
-                   o->request.unit = Unit::q_inv_angstrom;
-                 } else {
-                   return false;
-                 }
-                 return true;
+                 const std::optional<Unit> unit = unit_named(v);
+                 if (unit) o->request.unit = *unit;
+                 return unit.has_value();
                })
         ->group(binning);
     add_parsed(app, "--bins", "a whole number of bins, 1 to 10000000",
@@ -118,9 +157,15 @@ struct CommandLine {
         ->group(binning);
     app.add_flag("--median", median, "per-bin median instead of the mean")->group(binning);
     app.add_option("--mask", o->mask_path,
-                   "PGM image (P2 or P5) of the image's size; pixels that are not 0 in it are "
-                   "left out")
+                   "mask of the image's size, PGM (P2, P5), TIFF or EDF (as pyFAI-calib2 and "
+                   "Dioptas write them); pixels that are not 0 in it are left out")
         ->type_name("FILE")
+        ->group(binning);
+    add_number(app, "--low", "a value", "leave out pixels whose raw value lies below V (dead)",
+               &o->request.run.low)
+        ->group(binning);
+    add_number(app, "--high", "a value",
+               "leave out pixels whose raw value lies above V (saturated)", &o->request.run.high)
         ->group(binning);
     add_parsed(app, "--azimuth", "FROM:TO in degrees, FROM below TO",
                "keep only pixels with azimuth FROM <= a < TO degrees, counted from +x towards "
@@ -132,6 +177,45 @@ struct CommandLine {
                  return true;
                })
         ->group(binning);
+
+    const std::string corrections =
+        "Corrections: value = (raw - dark) / (flat x solid angle x polarization)";
+    app.add_flag_callback(
+           "--no-solid-angle", [o] { o->request.corrections.solid_angle = false; },
+           "no solid-angle correction (default: divide by cos^3 of the ray's angle to the "
+           "plate's normal, as pyFAI and Dioptas do)")
+        ->group(corrections);
+    add_parsed(app, "--polarization", "P from -1 to 1",
+               "divide by the polarization factor (1 + cos^2 2th - P cos 2chi sin^2 2th) / 2, "
+               "pyFAI's P (0.99: synchrotron, horizontal)",
+               [o](const std::string& v) {
+                 double p = 0;
+                 if (!parse_number(v, &p) || p < -1 || p > 1) return false;
+                 o->request.corrections.polarization = p;
+                 return true;
+               })
+        ->group(corrections);
+    app.add_option("--dark", o->dark_path,
+                   "subtract this image (MAR345, TIFF or EDF of the image's size)")
+        ->type_name("FILE")
+        ->group(corrections);
+    app.add_option("--flat", o->flat_path, "divide by this image (MAR345, TIFF or EDF)")
+        ->type_name("FILE")
+        ->group(corrections);
+    add_parsed(app, "--error-model", "poisson or azimuthal",
+               "give each bin a standard error: from counting statistics (poisson) or from the "
+               "spread of the bin's values (azimuthal); adds a sigma column",
+               [o](const std::string& v) {
+                 if (v == "poisson") {
+                   o->request.run.error_model = ErrorModel::poisson;
+                 } else if (v == "azimuthal") {
+                   o->request.run.error_model = ErrorModel::azimuthal;
+                 } else {
+                   return false;
+                 }
+                 return true;
+               })
+        ->group(corrections);
 
     const std::string running = "Running";
     add_parsed(app, "--shard", "K/N with 1 <= K <= N",
@@ -221,9 +305,16 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
   if (line.bins && line.bin_width) return fail("give either --bins or --bin-width, not both");
   if (line.bins) o.request.bins.count = *line.bins;
   if (line.bin_width) o.request.bins.width = *line.bin_width;
-  if (line.median) o.request.statistic = Statistic::median;
+  if (line.median) o.request.run.statistic = Statistic::median;
   if (o.request.bins.low && o.request.bins.high && !(*o.request.bins.high > *o.request.bins.low)) {
     return fail("--range needs LOW below HIGH");
+  }
+  if (o.request.run.low && o.request.run.high && !(*o.request.run.high >= *o.request.run.low)) {
+    return fail("--low must not lie above --high");
+  }
+  o.request.image_picture = o.write_png;
+  if (o.write_xye && o.request.run.error_model == ErrorModel::none) {
+    return fail("--xye needs --error-model poisson or azimuthal");
   }
   if (o.inputs.empty()) return fail("no image files given (try --help)");
   return parsed;

@@ -17,10 +17,13 @@ struct Shard {
 
 struct Options {
   std::vector<std::string> inputs;  // image files or glob patterns
-  ReductionRequest request;         // everything but the mask itself
-  std::string mask_path;
+  ReductionRequest request;         // everything but what the files below hold
+  std::string mask_path, dark_path, flat_path, poni_path;
+  std::string write_poni_path;  // where to write the geometry in use, if anywhere
+  std::string poni_version = "2.1";
   std::string output_dir;  // empty: beside each input
-  bool write_chi = false, write_csv = false, write_svg = false;
+  bool write_chi = false, write_csv = false, write_svg = false, write_xye = false;
+  bool write_png = false;      // the profile's plot and the image's picture, as PNG
   std::optional<Shard> shard;  // from --shard
   bool skip_existing = false;
   bool quiet = false;       // no progress line, no summary

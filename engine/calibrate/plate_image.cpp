@@ -1,12 +1,13 @@
 #include "engine/calibrate/plate_image.h"
 
 #include "engine/error.h"
+#include "engine/formats/image_files.h"
 
 namespace vokip {
 
 PlateImage::PlateImage(const Image& image, const Mask* mask)
     : width_(image.width()), height_(image.height()) {
-  if (mask) check_mask_size(*mask, width_, height_);
+  if (mask) check_image_size("mask", mask->width, mask->height, width_, height_);
   values_.resize(static_cast<std::size_t>(image.pixels()));
   for (std::int64_t p = 0; p < image.pixels(); ++p) {
     const std::uint32_t v = image.value(p);

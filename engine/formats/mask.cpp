@@ -101,12 +101,4 @@ Mask read_mask(const std::string& path) {
   return parse_mask(read_file(path));
 }
 
-void check_mask_size(const Mask& mask, int image_width, int image_height) {
-  if (mask.width != image_width || mask.height != image_height) {
-    throw Error("the mask is " + std::to_string(mask.width) + " x " + std::to_string(mask.height) +
-                " pixels, the image " + std::to_string(image_width) + " x " +
-                std::to_string(image_height));
-  }
-}
-
 }  // namespace vokip

@@ -19,7 +19,4 @@ Mask parse_mask(const std::vector<std::uint8_t>& bytes);
 // Reads and parses a mask file.
 Mask read_mask(const std::string& path);
 
-// Throws Error when the mask is not of the image's size.
-void check_mask_size(const Mask& mask, int image_width, int image_height);
-
 }  // namespace vokip

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/pictures/plot_frame.h"
+
 namespace vokip {
 
 namespace {
@@ -21,17 +23,17 @@ std::string printf_string(const char* fmt, ...) {
   return text;
 }
 
-const char* axis_name(Unit unit) {
-  return unit == Unit::q_inv_angstrom ? "q_inv_angstrom" : "2theta_deg";
-}
 const char* statistic_name(Statistic s) {
   return s == Statistic::median ? "median" : "mean";
 }
 
-double two_theta_of(double x, const Profile& p, const Geometry& g) {
-  if (p.unit == Unit::two_theta_deg) return x;
-  const double pi = 2 * std::asin(1.0);
-  return 2 * std::asin(x * *g.wavelength_angstrom / (4 * pi)) * 180 / pi;
+const char* error_model_name(ErrorModel e) {
+  return e == ErrorModel::poisson ? "poisson" : e == ErrorModel::azimuthal ? "azimuthal" : "none";
+}
+
+// What the bins are binned in: for d, the bins are even in q.
+std::string bin_unit(Unit unit) {
+  return unit == Unit::d_angstrom ? "q_A^-1 (written against d_A)" : unit_name(unit);
 }
 
 std::string header_comments(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
@@ -39,16 +41,25 @@ std::string header_comments(const Profile& p, const Geometry& g, const ProfileOr
   std::string s;
   s += "# " + o.program + ": 1-D profile of " + o.input_name + "\n";
   s += "# geometry: " + describe(g) + "\n";
-  s += printf_string("# bins: %zu of width %g %s, statistic: %s\n", p.centre.size(), p.bin_width,
-                     p.unit == Unit::q_inv_angstrom ? "1/A in q" : "deg in 2-theta",
-                     statistic_name(p.statistic));
+  s += printf_string("# bins: %zu of width %g in %s, statistic: %s, error model: %s\n",
+                     p.centre.size(), p.bin_width, bin_unit(p.unit).c_str(),
+                     statistic_name(p.statistic), error_model_name(p.error_model));
+  s += "# corrections: " + (o.corrections.empty() ? std::string("none") : o.corrections) + "\n";
   s += printf_string(
       "# pixels: %lld of %lld used; left out: %lld zero, %lld masked, %lld outside the sector, "
-      "%lld outside the bins\n",
+      "%lld outside the bins",
       static_cast<long long>(t.used), static_cast<long long>(t.total),
       static_cast<long long>(t.zero), static_cast<long long>(t.masked),
       static_cast<long long>(t.off_sector), static_cast<long long>(t.off_range));
+  if (t.outside_limits > 0) {
+    s += printf_string(", %lld outside the limits", static_cast<long long>(t.outside_limits));
+  }
+  s += "\n";
   return s;
+}
+
+bool has_sigma(const Profile& p) {
+  return !p.sigma.empty();
 }
 
 std::string xml_escaped(const std::string& text) {
@@ -74,74 +85,89 @@ std::string xml_escaped(const std::string& text) {
   return out;
 }
 
-// Round tick positions covering [low, high].
-std::vector<double> ticks(double low, double high) {
-  const double span = high - low;
-  if (!(span > 0) || !std::isfinite(span)) return {low};
-  const double rough = span / 6;
-  const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
-  double step = magnitude;
-  for (double factor : {1.0, 2.0, 5.0, 10.0}) {
-    step = factor * magnitude;
-    if (step >= rough) break;
-  }
-  std::vector<double> out;
-  for (double t = std::ceil(low / step) * step; t <= high + step * 1e-9; t += step) {
-    out.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string format_xy(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
   std::string s = header_comments(p, g, o);
-  s += std::string("# columns: ") + axis_name(p.unit) + " " + statistic_name(p.statistic) +
-       "_intensity\n";
+  s += std::string("# columns: ") + unit_name(p.unit) + " " + statistic_name(p.statistic) +
+       "_intensity" + (has_sigma(p) ? " sigma" : "") + "\n";
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
     if (p.count[i] == 0) continue;
-    s += printf_string("%.6f %.8g\n", p.centre[i], p.value[i]);
+    s += printf_string("%.6f %.8g", axis_value(p.unit, p.centre[i]), p.value[i]);
+    if (has_sigma(p)) s += printf_string(" %.8g", p.sigma[i]);
+    s += "\n";
   }
   return s;
 }
 
-std::string format_chi(const Profile& p, const Geometry&, const ProfileOrigin& o) {
+std::string format_xye(const Profile& p) {
+  std::string s;
+  for (std::size_t i = 0; i < p.centre.size(); ++i) {
+    if (p.count[i] == 0) continue;
+    s += printf_string("%.6f %.8g %.8g\n", axis_value(p.unit, p.centre[i]), p.value[i], p.sigma[i]);
+  }
+  return s;
+}
+
+std::string format_chi(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
   std::size_t points = 0;
   for (std::int64_t c : p.count) points += c > 0;
-  std::string s =
-      o.input_name + ": " + statistic_name(p.statistic) + " profile, " + o.program + "\n";
-  s += p.unit == Unit::q_inv_angstrom ? "Q (Inverse Angstroms)\n" : "2-Theta Angle (Degrees)\n";
+  // FIT2D's axis lines: 2-theta, or Q in 1/A with the wavelength after the
+  // word Q, as GSAS-II reads it; the radius has no angle and stays in mm.
+  const bool in_q =
+      p.unit == Unit::q_inv_angstrom || p.unit == Unit::q_inv_nm || p.unit == Unit::d_angstrom;
+  const double to_inverse_angstrom = p.unit == Unit::q_inv_nm ? 0.1 : 1.0;
+  std::string s = o.input_name + ": " + statistic_name(p.statistic) + " profile, " + o.program +
+                  (in_q ? ", Q in 1/A" : "") + "\n";
+  if (in_q) {
+    s += printf_string("Q %.6f\n", *g.wavelength_angstrom);
+  } else if (p.unit == Unit::r_mm) {
+    s += "Radial distance (mm)\n";
+  } else {
+    s += "2-Theta Angle (Degrees)\n";
+  }
   s += "Intensity\n";
   s += printf_string("%11zu\n", points);
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
     if (p.count[i] == 0) continue;
-    s += printf_string("%14.6E%14.6E\n", p.centre[i], p.value[i]);
+    const double x = in_q ? p.centre[i] * to_inverse_angstrom : p.centre[i];
+    s += printf_string("%14.6E%14.6E", x, p.value[i]);
+    if (has_sigma(p)) s += printf_string("%14.6E", p.sigma[i]);
+    s += "\n";
   }
   return s;
 }
 
 std::string format_csv(const Profile& p, const Geometry& g) {
   const bool median = p.statistic == Statistic::median;
+  const bool angles = follows_two_theta(p.unit);
   const std::optional<double> wavelength = g.wavelength_angstrom;
-  std::string s = "bin,two_theta_deg";
-  if (wavelength) s += ",q_inv_angstrom,d_angstrom";
-  s += median ? ",count,median,variance_about_median,mean_absolute_deviation\n"
-              : ",count,mean,variance,dispersion,standard_error\n";
+  std::string s = angles ? "bin,two_theta_deg" : "bin,r_mm";
+  if (angles && wavelength) s += ",q_inv_angstrom,d_angstrom";
+  s += median ? ",count,median,variance_about_median,mean_absolute_deviation"
+              : ",count,mean,variance,dispersion,standard_error";
+  s += has_sigma(p) ? ",sigma\n" : "\n";
   const double pi = 2 * std::asin(1.0);
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
-    const double two_theta = two_theta_of(p.centre[i], p, g);
-    s += printf_string("%zu,%.8g", i, two_theta);
-    if (wavelength) {
-      const double sin_theta = std::sin(two_theta * pi / 360);
-      s += printf_string(",%.8g,%.8g", 4 * pi * sin_theta / *wavelength,
-                         *wavelength / (2 * sin_theta));
+    if (angles) {
+      const double two_theta = two_theta_of_key(p.unit, p.centre[i], wavelength);
+      s += printf_string("%zu,%.8g", i, two_theta);
+      if (wavelength) {
+        const double sin_theta = std::sin(two_theta * pi / 360);
+        s += printf_string(",%.8g,%.8g", 4 * pi * sin_theta / *wavelength,
+                           *wavelength / (2 * sin_theta));
+      }
+    } else {
+      s += printf_string("%zu,%.8g", i, p.centre[i]);
     }
     s += printf_string(",%lld", static_cast<long long>(p.count[i]));
     if (p.count[i] == 0) {
       s += median ? ",,," : ",,,,";
+      if (has_sigma(p)) s += ",";
     } else {
       s += printf_string(",%.10g,%.10g,%.10g", p.value[i], p.variance[i], p.spread[i]);
       if (!median) s += printf_string(",%.10g", std::sqrt(p.variance[i] / p.count[i]));
+      if (has_sigma(p)) s += printf_string(",%.10g", p.sigma[i]);
     }
     s += "\n";
   }
@@ -149,19 +175,12 @@ std::string format_csv(const Profile& p, const Geometry& g) {
 }
 
 std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
-  const double width = 900, height = 540, left = 90, right = 30, top = 60, bottom = 70;
-  const double plot_w = width - left - right, plot_h = height - top - bottom;
-  double x_low = p.centre.front() - p.bin_width / 2, x_high = p.centre.back() + p.bin_width / 2;
-  double y_low = 0, y_high = 0;
-  for (std::size_t i = 0; i < p.centre.size(); ++i) {
-    if (p.count[i] == 0 || !std::isfinite(p.value[i])) continue;
-    y_low = std::min(y_low, p.value[i]);
-    y_high = std::max(y_high, p.value[i]);
-  }
-  if (!(y_high > y_low)) y_high = y_low + 1;
-  y_high += (y_high - y_low) * 0.05;
-  auto sx = [&](double x) { return left + (x - x_low) / (x_high - x_low) * plot_w; };
-  auto sy = [&](double y) { return top + plot_h - (y - y_low) / (y_high - y_low) * plot_h; };
+  const PlotFrame f = profile_frame(p);
+  const double width = f.width, height = f.height, left = f.left, top = f.top;
+  const double plot_w = f.box_width(), plot_h = f.box_height();
+  const double x_low = f.x_low, x_high = f.x_high, y_low = f.y_low, y_high = f.y_high;
+  auto sx = [&](double x) { return f.x(x); };
+  auto sy = [&](double y) { return f.y(y); };
 
   std::ostringstream s;
   s << printf_string(
@@ -177,14 +196,14 @@ std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin&
       "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
       "stroke=\"black\"/>\n",
       left, top, plot_w, plot_h);
-  for (double t : ticks(x_low, x_high)) {
+  for (double t : round_ticks(x_low, x_high)) {
     const double x = sx(t);
     s << printf_string(
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
         "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n",
         x, top + plot_h, x, top + plot_h + 6, x, top + plot_h + 22, t);
   }
-  for (double t : ticks(y_low, y_high)) {
+  for (double t : round_ticks(y_low, y_high)) {
     const double y = sy(t);
     s << printf_string(
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
@@ -192,8 +211,7 @@ std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin&
         left - 6, y, left, y, left - 10, y + 4, t);
   }
   s << printf_string("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n",
-                     left + plot_w / 2, height - 20,
-                     p.unit == Unit::q_inv_angstrom ? "q (1/Å)" : "2θ (degrees)");
+                     left + plot_w / 2, height - 20, unit_label(p.unit));
   s << printf_string(
       "<text transform=\"translate(22 %.1f) rotate(-90)\" text-anchor=\"middle\">%s "
       "intensity</text>\n",
@@ -212,7 +230,7 @@ std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin&
       flush();
       continue;
     }
-    points += printf_string("%.2f,%.2f ", sx(p.centre[i]), sy(p.value[i]));
+    points += printf_string("%.2f,%.2f ", sx(axis_value(p.unit, p.centre[i])), sy(p.value[i]));
   }
   flush();
   s << "</svg>\n";

@@ -11,17 +11,23 @@ namespace vokip {
 
 // What the header lines say produced a profile.
 struct ProfileOrigin {
-  std::string input_name;  // the image file, as named on the command line
-  std::string program;     // e.g. "vokip-reduce 1.0.0"
+  std::string input_name;   // the image file, as named on the command line
+  std::string program;      // e.g. "vokip-reduce 1.0.0"
+  std::string corrections;  // the corrections applied, with their values; empty for none
 };
 
-// Bins without pixels are left out of .xy, .chi and .svg; the .csv keeps them
-// with a count of 0 and empty statistics.
+// Bins without pixels are left out of .xy, .xye, .chi and .svg; the .csv
+// keeps them with a count of 0 and empty statistics. Positions are on the
+// unit's axis (d for d_A); the .chi gives 2-theta in degrees, Q in 1/A
+// after a line with the wavelength, or the radius in mm.
 std::string format_xy(const Profile& profile, const Geometry& geometry,
                       const ProfileOrigin& origin);
 std::string format_chi(const Profile& profile, const Geometry& geometry,
                        const ProfileOrigin& origin);
 std::string format_csv(const Profile& profile, const Geometry& geometry);
+// Three columns (position, intensity, sigma) and nothing else, as GSAS-II
+// and TOPAS read them; for a profile with an error model.
+std::string format_xye(const Profile& profile);
 std::string format_svg(const Profile& profile, const Geometry& geometry,
                        const ProfileOrigin& origin);
 

@@ -16,12 +16,18 @@ struct Geometry {
   double pixel_x_um = 0, pixel_y_um = 0;  // along a row (x, columns) and down the columns (y, rows)
   double tilt_deg = 0;            // plate tilt about an axis in its plane through the centre
   double tilt_direction_deg = 0;  // direction of that axis's normal, from +x towards +y
+  // A turn of the laboratory frame about the beam (a .poni's Rot3): it turns
+  // the azimuth chi and nothing else.
+  double rotation_about_beam_deg = 0;
   std::optional<double> wavelength_angstrom;
 
   bool operator==(const Geometry& o) const;
 };
 
 struct GeometryOverrides {
+  // A whole geometry (from a .poni) used in place of the header's; the
+  // values below override it in turn.
+  std::optional<Geometry> base;
   std::optional<double> distance_mm;
   std::optional<double> center_x_px, center_y_px;
   std::optional<double> pixel_x_um, pixel_y_um;
@@ -29,8 +35,8 @@ struct GeometryOverrides {
   std::optional<double> wavelength_angstrom;
 };
 
-// The header's geometry with the overrides applied. Throws Error naming the
-// option to give when a value is missing or not usable.
+// The header's geometry (or the overrides' base) with the overrides applied. Throws Error naming
+// the option to give when a value is missing or not usable.
 Geometry resolve_geometry(const Mar345Header& header, const GeometryOverrides& overrides);
 
 // Momentum transfer q = 4 pi sin(2theta / 2) / wavelength, in inverse ångström.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,9 +37,18 @@ struct BinLayout {
 BinLayout lay_out_bins(const BinRequest& request, double data_low, double data_high,
                        std::int64_t default_count);
 
-// Where each bin's members start among ascending keys that all lie inside
-// the layout's outer edges: m + 1 indices, the last one where the last bin
-// ends (n).
+// Reads keys first .. first + count - 1 into keys.
+using KeySource = std::function<void(std::int64_t first, std::int64_t count, double* keys)>;
+
+// Where each bin's members start among n ascending keys: bin i holds the
+// keys from the first that is not below its lower edge up to the next bin's
+// start, with the edges of the module's bin partition (bin_scanner), so that
+// for keys inside the layout's outer edges these are its bins. m + 1
+// positions: keys below the lower outer edge come before the first, keys
+// from the upper outer edge on after the last. The keys are read in blocks,
+// in order.
+std::vector<std::int64_t> bin_starts(const BinLayout& layout, std::int64_t n,
+                                     const KeySource& keys);
 std::vector<std::int64_t> bin_starts(const BinLayout& layout, const double* keys, std::int64_t n);
 
 }  // namespace vokip

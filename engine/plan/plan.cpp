@@ -5,8 +5,9 @@
 #include <string>
 
 #include "engine/error.h"
+#include "engine/formats/image_files.h"
+#include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
-#include "engine/memory/huge_pages.h"
 #include "integrate/radix_sort.h"
 
 namespace vokip {
@@ -17,33 +18,26 @@ namespace {
 constexpr int kRowsPerBlock = 64;
 
 // The members are sorted in parts of at most this many, each part a range of
-// angles, so that the sort's two arrays stay small beside the plan itself.
-// Each part computes its members' angles again, which costs less than
-// holding the angle map.
-constexpr std::int64_t kMostMembersPerSort = std::int64_t{1} << 21;
+// radial positions, so that the sort's two arrays stay small beside the plan
+// itself. Each part computes its members' positions again, which costs less
+// than holding them all.
+constexpr std::int64_t kMostMembersPerSort = std::int64_t{1} << 20;
 
-// Polar angles lie from 0 to 90 degrees; each member's cell among this many
+// Each member's cell among this many over the range of radial positions
 // finds the parts' bounds and the part it falls in. One more value marks
 // the pixels that are not members.
-constexpr int kAngleCells = (1 << 16) - 1;
-constexpr std::uint16_t kNotMember = kAngleCells;
-constexpr double kCellsPerDegree = kAngleCells / 90.0;
+constexpr int kCells = (1 << 16) - 1;
+constexpr std::uint16_t kNotMember = kCells;
 
 // Members of a part computed at a time.
-constexpr std::int64_t kAngleBlock = 4096;
+constexpr std::int64_t kListBlock = 4096;
 
-// An angle's cell; never decreases as the angle grows, so parts made of
-// whole cells are ranges of angles.
-int angle_cell(double two_theta) {
-  const double cell = two_theta * kCellsPerDegree;
-  return cell >= kAngleCells - 1 ? kAngleCells - 1 : cell > 0 ? static_cast<int>(cell) : 0;
-}
-
-// A pixel that can take part, as the sort sees it: its angle's ordered bits.
-// Packed: the sort's two arrays are the largest memory a plan ever holds.
+// A pixel that can take part, as the sort sees it: its radial position's
+// ordered bits. Packed: the sort's two arrays are the largest memory a plan
+// ever holds.
 #pragma pack(push, 1)
 struct Member {
-  std::uint64_t two_theta_bits;
+  std::uint64_t radial_bits;
   std::uint32_t pixel;
 };
 #pragma pack(pop)
@@ -78,52 +72,131 @@ std::int64_t default_bin_count(const Geometry& g, int width, int height) {
   return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(farthest)));
 }
 
+// A pixel's radial position, by which the plan orders the pixels: 2-theta
+// from the module's angle-map core for every unit that grows with it, else
+// the distance from the beam in the laboratory frame.
+class Radial {
+ public:
+  explicit Radial(const PlanSpec& spec)
+      : by_two_theta_(follows_two_theta(spec.unit)),
+        width_(spec.width),
+        angles_(spec.geometry, spec.width, spec.height),
+        lab_(spec.geometry) {
+    double largest = 90;  // polar angles lie from 0 to 90 degrees
+    if (!by_two_theta_) {
+      largest = 0;
+      for (int x : {-1, spec.width}) {
+        for (int y : {-1, spec.height}) largest = std::max(largest, lab_.at(x, y).radius_mm);
+      }
+    }
+    cells_per_unit_ = kCells / largest;
+  }
+
+  void rows(int first, int rows, double* out) {
+    if (by_two_theta_) {
+      angles_.rows(first, rows, out, nullptr);
+      return;
+    }
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < width_; ++c) out[r * width_ + c] = lab_.at(c, first + r).radius_mm;
+    }
+  }
+
+  void at(const std::uint32_t* pixels, std::int64_t count, double* out) {
+    if (by_two_theta_) {
+      angles_.at(pixels, count, out);
+      return;
+    }
+    for (std::int64_t k = 0; k < count; ++k) {
+      out[k] = lab_.at(pixels[k] % width_, pixels[k] / width_).radius_mm;
+    }
+  }
+
+  // The position's cell; never decreases as the position grows, so parts
+  // made of whole cells are ranges of positions.
+  int cell(double radial) const {
+    const double cell = radial * cells_per_unit_;
+    return cell >= kCells - 1 ? kCells - 1 : cell > 0 ? static_cast<int>(cell) : 0;
+  }
+
+ private:
+  bool by_two_theta_;
+  int width_;
+  PixelAngles angles_;
+  LabFrame lab_;
+  double cells_per_unit_ = 1;
+};
+
 }  // namespace
 
 bool PlanSpec::operator==(const PlanSpec& o) const {
   return width == o.width && height == o.height && geometry == o.geometry && mask == o.mask &&
-         sector == o.sector && bins == o.bins && unit == o.unit;
+         sector == o.sector && bins == o.bins && unit == o.unit && corrections == o.corrections &&
+         azimuth_bins == o.azimuth_bins;
 }
 
 Plan::Plan(const PlanSpec& spec) : spec_(spec) {
   const Geometry& g = spec.geometry;
+  const Corrections& corrections = spec.corrections;
   if (spec.width < 1 || spec.height < 1) throw Error("an image needs at least one pixel");
   if (needs_wavelength(spec.unit) && !g.wavelength_angstrom) {
-    throw Error("q needs the wavelength: none in the header; give --wavelength A");
+    throw Error(std::string(unit_name(spec.unit)) +
+                " needs the wavelength: none in the header; give --wavelength A");
   }
-  if (spec.mask) check_mask_size(*spec.mask, spec.width, spec.height);
+  if (spec.mask) {
+    check_image_size("mask", spec.mask->width, spec.mask->height, spec.width, spec.height);
+  }
+  if (corrections.dark) {
+    check_image_size("dark", corrections.dark->width, corrections.dark->height, spec.width,
+                     spec.height);
+  }
+  if (corrections.flat) {
+    check_image_size("flat", corrections.flat->width, corrections.flat->height, spec.width,
+                     spec.height);
+  }
   default_bin_count_ = default_bin_count(g, spec.width, spec.height);
 
   const std::int64_t n = pixels();
   const std::uint8_t* mask = spec.mask ? spec.mask->excluded.data() : nullptr;
+  const float* dark = corrections.dark ? corrections.dark->values.data() : nullptr;
+  const float* flat = corrections.flat ? corrections.flat->values.data() : nullptr;
+  auto unusable = [&](std::int64_t p) {
+    return (mask && mask[p]) || (dark && !std::isfinite(dark[p])) ||
+           (flat && !(flat[p] > 0 && std::isfinite(flat[p])));
+  };
   std::optional<SectorTest> sector;
   if (spec.sector && !SectorTest(*spec.sector).whole_circle()) sector.emplace(*spec.sector);
-  PixelAngles maps(g, spec.width, spec.height);
+  Radial radial(spec);
+  const LabFrame lab(g);
 
-  // Which pixels take part, and the cell of each member's angle.
+  // Which pixels take part, and the cell of each member's radial position.
   std::vector<std::uint32_t> masked, off_sector, without_angle;
   std::vector<std::uint16_t, HugePageAllocator<std::uint16_t>> cells(static_cast<std::size_t>(n),
                                                                      kNotMember);
-  std::vector<std::int64_t> cell_members(kAngleCells);
-  std::vector<double> angles, azimuths;
+  std::vector<std::int64_t> cell_members(kCells);
+  std::vector<double> positions, chi;
   for (int first = 0; first < spec.height;) {
     const int left = spec.height - first;
     const int rows = left < 2 * kRowsPerBlock ? left : kRowsPerBlock;
     const std::size_t block = static_cast<std::size_t>(rows) * spec.width;
-    angles.resize(block);
-    azimuths.resize(sector ? block : 0);
-    maps.rows(first, rows, angles.data(), sector ? azimuths.data() : nullptr);
+    positions.resize(block);
+    radial.rows(first, rows, positions.data());
+    if (sector) {
+      chi.resize(block);
+      for (int r = 0; r < rows; ++r)
+        lab.chi_row(first + r, spec.width, chi.data() + r * spec.width);
+    }
     const std::int64_t base = std::int64_t{first} * spec.width;
     for (std::size_t k = 0; k < block; ++k) {
       const auto p = static_cast<std::uint32_t>(base + static_cast<std::int64_t>(k));
-      if (mask && mask[p]) {
+      if (unusable(p)) {
         masked.push_back(p);
-      } else if (sector && !sector->inside(azimuths[k])) {
+      } else if (sector && !sector->inside(chi[k])) {
         off_sector.push_back(p);
-      } else if (std::isnan(angles[k])) {
+      } else if (std::isnan(positions[k])) {
         without_angle.push_back(p);
       } else {
-        const int cell = angle_cell(angles[k]);
+        const int cell = radial.cell(positions[k]);
         cells[p] = static_cast<std::uint16_t>(cell);
         ++cell_members[cell];
         ++members_;
@@ -133,55 +206,111 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
   }
 
   // The members sorted part by part. The sort keeps pixel order among equal
-  // angles, as each part's members come in pixel order.
-  keys_.resize(static_cast<std::size_t>(members_));
+  // positions, as each part's members come in pixel order.
   order_.resize(static_cast<std::size_t>(n));
-  std::int64_t placed = 0;
-  std::vector<std::uint32_t> listed;
-  // The parts' two arrays, kept from part to part.
-  std::vector<Member, HugePageAllocator<Member>> part, scratch;
-  for (int part_first = 0; part_first < kAngleCells;) {
-    int part_end = part_first;
-    std::int64_t size = 0;
-    while (part_end < kAngleCells &&
-           (size == 0 || size + cell_members[part_end] <= kMostMembersPerSort)) {
-      size += cell_members[part_end++];
-    }
-    if (size > 0) {
-      part.clear();
-      part.reserve(static_cast<std::size_t>(size));
-      auto add_listed = [&] {
-        angles.resize(listed.size());
-        maps.at(listed.data(), static_cast<std::int64_t>(listed.size()), angles.data());
-        for (std::size_t k = 0; k < listed.size(); ++k) {
-          part.push_back({ordered_bits(angles[k]), listed[k]});
-        }
-        listed.clear();
-      };
-      for (std::int64_t p = 0; p < n; ++p) {
-        if (cells[p] >= part_first && cells[p] < part_end) {
-          listed.push_back(static_cast<std::uint32_t>(p));
-          if (static_cast<std::int64_t>(listed.size()) == kAngleBlock) add_listed();
-        }
+  {
+    std::int64_t placed = 0;
+    std::vector<std::uint32_t> listed;
+    // The parts' two arrays, kept from part to part.
+    std::vector<Member, HugePageAllocator<Member>> part, scratch;
+    for (int part_first = 0; part_first < kCells;) {
+      int part_end = part_first;
+      std::int64_t size = 0;
+      while (part_end < kCells &&
+             (size == 0 || size + cell_members[part_end] <= kMostMembersPerSort)) {
+        size += cell_members[part_end++];
       }
-      add_listed();
-      scratch.resize(part.size());
-      radix_sort_by_key(part.data(), scratch.data(), part.size(),
-                        [](const Member& m) { return m.two_theta_bits; });
-      for (const Member& m : part) {
-        keys_[placed] =
-            radial_value(spec.unit, from_ordered_bits(m.two_theta_bits), g.wavelength_angstrom);
-        order_[placed] = m.pixel;
-        ++placed;
+      if (size > 0) {
+        part.clear();
+        part.reserve(static_cast<std::size_t>(size));
+        auto add_listed = [&] {
+          positions.resize(listed.size());
+          radial.at(listed.data(), static_cast<std::int64_t>(listed.size()), positions.data());
+          for (std::size_t k = 0; k < listed.size(); ++k) {
+            part.push_back({ordered_bits(positions[k]), listed[k]});
+          }
+          listed.clear();
+        };
+        for (std::int64_t p = 0; p < n; ++p) {
+          if (cells[p] >= part_first && cells[p] < part_end) {
+            listed.push_back(static_cast<std::uint32_t>(p));
+            if (static_cast<std::int64_t>(listed.size()) == kListBlock) add_listed();
+          }
+        }
+        add_listed();
+        scratch.resize(part.size());
+        radix_sort_by_key(part.data(), scratch.data(), part.size(),
+                          [](const Member& m) { return m.radial_bits; });
+        for (const Member& m : part) order_[placed++] = m.pixel;
       }
+      part_first = part_end;
     }
-    part_first = part_end;
   }
+  cells = decltype(cells)();
+
+  // Each member's correction, in the members' order.
+  if (corrections.any_factor()) {
+    factors_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t i = 0; i < members_; ++i) {
+      const std::uint32_t p = order_[i];
+      const LabFrame::Pixel at = lab.at(p % spec.width, p / spec.width);
+      double factor = flat ? flat[p] : 1.0;
+      if (corrections.solid_angle) factor *= at.cos_normal * at.cos_normal * at.cos_normal;
+      if (corrections.polarization) {
+        const double cos2 = at.cos_two_theta * at.cos_two_theta;
+        factor *= (1 + cos2 - *corrections.polarization * at.cos_two_chi * (1 - cos2)) / 2;
+      }
+      factors_[i] = 1 / factor;
+    }
+  }
+  if (dark) {
+    darks_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t i = 0; i < members_; ++i) darks_[i] = dark[order_[i]];
+  }
+  if (spec.azimuth_bins > 0) group_by_azimuth(lab);
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());
   std::copy(masked.begin(), masked.end(), order_.begin() + members_);
   std::copy(off_sector.begin(), off_sector.end(), order_.begin() + masked_end_);
   std::copy(without_angle.begin(), without_angle.end(), order_.begin() + off_sector_end_);
+}
+
+void Plan::group_by_azimuth(const LabFrame& lab) {
+  // Over the sector, or the whole circle.
+  AzimuthBins& bins = azimuth_bins_;
+  bins.count = spec_.azimuth_bins;
+  bins.from_deg = 0;
+  double span = 360;
+  if (spec_.sector && spec_.sector->to_deg - spec_.sector->from_deg < 360) {
+    bins.from_deg = spec_.sector->from_deg;
+    span = spec_.sector->to_deg - spec_.sector->from_deg;
+  }
+  bins.width_deg = span / bins.count;
+  double from = std::fmod(bins.from_deg, 360.0);
+  if (from < 0) from += 360;
+
+  // Each member's azimuth bin, then the members counted into their groups,
+  // in their order.
+  std::vector<std::uint16_t> group(static_cast<std::size_t>(members_));
+  cake_group_starts_.assign(static_cast<std::size_t>(bins.count) + 1, 0);
+  std::vector<double> chi(static_cast<std::size_t>(kListBlock));
+  for (std::int64_t first = 0; first < members_; first += kListBlock) {
+    const std::int64_t count = std::min(kListBlock, members_ - first);
+    lab.chi_of(order_.data() + first, count, spec_.width, chi.data());
+    for (std::int64_t k = 0; k < count; ++k) {
+      double offset = chi[k] - from;
+      if (offset < 0) offset += 360;
+      const int j = std::min(bins.count - 1, static_cast<int>(offset / bins.width_deg));
+      group[first + k] = static_cast<std::uint16_t>(j);
+      ++cake_group_starts_[j + 1];
+    }
+  }
+  for (int j = 0; j < bins.count; ++j) cake_group_starts_[j + 1] += cake_group_starts_[j];
+  std::vector<std::int64_t> next(cake_group_starts_.begin(), cake_group_starts_.end() - 1);
+  cake_members_.resize(static_cast<std::size_t>(members_));
+  for (std::int64_t i = 0; i < members_; ++i) {
+    cake_members_[next[group[i]]++] = static_cast<std::uint32_t>(i);
+  }
 }
 
 PixelList Plan::masked() const {
@@ -196,6 +325,21 @@ PixelList Plan::without_angle() const {
   return {order_.data() + off_sector_end_, pixels() - off_sector_end_};
 }
 
+void Plan::member_keys(std::int64_t first, std::int64_t count, double* keys) const {
+  Radial radial(spec_);
+  radial.at(order_.data() + first, count, keys);
+  if (!follows_two_theta(spec_.unit)) return;
+  for (std::int64_t k = 0; k < count; ++k) {
+    keys[k] = key_of_two_theta(spec_.unit, keys[k], spec_.geometry.wavelength_angstrom);
+  }
+}
+
+double Plan::member_key(std::int64_t member) const {
+  double key = 0;
+  member_keys(member, 1, &key);
+  return key;
+}
+
 std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) const {
   {
     const std::lock_guard<std::mutex> lock(binning_mutex_);
@@ -203,15 +347,24 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
   }
   auto made = std::make_shared<Binning>();
   made->layout = lay_out_bins(spec_.bins, low_key, high_key, default_bin_count_);
-  const double* keys = keys_.data();
-  auto first_not_below = [&](double edge) {
-    return std::partition_point(keys, keys + members_, [edge](double k) { return edge > k; }) -
-           keys;
-  };
-  const std::int64_t lo = first_not_below(made->layout.lower);
-  const std::int64_t hi = first_not_below(made->layout.upper);
-  made->starts = bin_starts(made->layout, keys + lo, hi - lo);
-  for (std::int64_t& s : made->starts) s += lo;
+  made->starts = bin_starts(made->layout, members_,
+                            [this](std::int64_t first, std::int64_t count, double* keys) {
+                              member_keys(first, count, keys);
+                            });
+  if (azimuth_bins_.count > 0) {
+    // A group's members come in the members' order, so its radial bins
+    // start at the first of its members from each bin's start on.
+    const std::size_t m = made->layout.centres.size();
+    made->cake_starts.resize(static_cast<std::size_t>(azimuth_bins_.count) * (m + 1));
+    for (int j = 0; j < azimuth_bins_.count; ++j) {
+      std::int64_t position = cake_group_starts_[j];
+      const std::int64_t end = cake_group_starts_[j + 1];
+      for (std::size_t b = 0; b <= m; ++b) {
+        while (position < end && cake_members_[position] < made->starts[b]) ++position;
+        made->cake_starts[j * (m + 1) + b] = position;
+      }
+    }
+  }
 
   const std::lock_guard<std::mutex> lock(binning_mutex_);
   binning_ = made;

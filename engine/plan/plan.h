@@ -1,7 +1,7 @@
 // A plan: everything about a reduction's pixels that does not change from
 // image to image of one geometry, made once and shared by every image that
-// needs the same: every pixel's angle, the order of the pixels by angle, the
-// pixels left out for good, and the bins.
+// needs the same: every pixel's radial position, the order of the pixels by
+// it, the pixels left out for good, each pixel's correction, and the bins.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/formats/image_files.h"
 #include "engine/formats/mask.h"
 #include "engine/geometry/geometry.h"
 #include "engine/geometry/units.h"
@@ -18,11 +19,28 @@
 
 namespace vokip {
 
+class LabFrame;
+
 struct AzimuthSector {
-  double from_deg = 0, to_deg = 360;  // kept: from <= azimuth < to, taken modulo 360
+  double from_deg = 0, to_deg = 360;  // kept: from <= chi < to, taken modulo 360
 
   bool operator==(const AzimuthSector& o) const {
     return from_deg == o.from_deg && to_deg == o.to_deg;
+  }
+};
+
+// What a pixel's value is divided by, and what is taken from it first:
+// value = (raw - dark) / (flat x solid angle x polarization).
+struct Corrections {
+  bool solid_angle = true;             // cos^3 of the ray's angle to the plate's normal
+  std::optional<double> polarization;  // P, -1 to 1: (1 + cos^2 2th - P cos 2chi sin^2 2th) / 2
+  std::shared_ptr<const ValueImage> dark, flat;
+
+  bool any_factor() const { return solid_angle || polarization || flat; }
+  // Images compare by identity: a run reads each file once.
+  bool operator==(const Corrections& o) const {
+    return solid_angle == o.solid_angle && polarization == o.polarization && dark == o.dark &&
+           flat == o.flat;
   }
 };
 
@@ -32,11 +50,23 @@ struct PlanSpec {
   Geometry geometry;
   std::shared_ptr<const Mask> mask;  // pixels left out, if any
   std::optional<AzimuthSector> sector;
-  BinRequest bins;  // in the unit
+  BinRequest bins;  // in the unit's keys
   Unit unit = Unit::two_theta_deg;
+  Corrections corrections;
+  // The cake: this many bins of the azimuth chi, over the sector or 0 to
+  // 360 degrees, each binned radially like the profile; 0 for none.
+  int azimuth_bins = 0;
 
   // Masks compare by identity: a run reads each mask file once.
   bool operator==(const PlanSpec& o) const;
+};
+
+// The azimuth bins of a cake: bin j spans from_deg + j * width_deg to
+// from_deg + (j + 1) * width_deg.
+struct AzimuthBins {
+  int count = 0;
+  double from_deg = 0, width_deg = 0;
+  double centre(int j) const { return from_deg + (j + 0.5) * width_deg; }
 };
 
 // The bins for one extent of an image's data, and where each bin's members
@@ -44,6 +74,9 @@ struct PlanSpec {
 struct Binning {
   BinLayout layout;
   std::vector<std::int64_t> starts;  // bins + 1 positions in the plan's member order
+  // With a cake: for azimuth bin j, (bins + 1) positions in the plan's cake
+  // order where its radial bins start, from cake_starts[j * (bins + 1)].
+  std::vector<std::int64_t> cake_starts;
 };
 
 // A run of pixel indices.
@@ -54,36 +87,60 @@ struct PixelList {
 
 class Plan {
  public:
-  // Computes every pixel's polar angle with the module's core and sorts the
-  // pixels that can take part by it. Throws Error when the spec cannot be
-  // planned (a mask of another size, q without a wavelength).
+  // Computes every pixel's radial position (2-theta with the module's core,
+  // or the radius from the beam) and sorts the pixels that can take part by
+  // it. Throws Error when the spec cannot be planned (a mask, dark or flat
+  // of another size, a wavelength missing for the unit).
   explicit Plan(const PlanSpec& spec);
 
   const PlanSpec& spec() const { return spec_; }
   std::int64_t pixels() const { return std::int64_t{spec_.width} * spec_.height; }
 
   // The pixels that can take part (not masked, inside the sector, with an
-  // angle) in ascending order of their key, the position on the unit's axis;
-  // pixels of equal angle in pixel order.
+  // angle) in ascending order of their key, the position on the unit's axis
+  // (q for d); pixels of equal position in pixel order.
   PixelList members() const { return {order_.data(), members_}; }
-  const double* member_keys() const { return keys_.data(); }
+  // The keys of members first .. first + count - 1. The plan keeps no keys:
+  // they are computed again, exactly as the sort saw them, when asked for.
+  void member_keys(std::int64_t first, std::int64_t count, double* keys) const;
+  double member_key(std::int64_t member) const;
+  // Per member, in the same order: 1 / (flat x solid angle x polarization),
+  // and the dark's value; null when not corrected.
+  const double* inverse_factors() const { return factors_.empty() ? nullptr : factors_.data(); }
+  const float* darks() const { return darks_.empty() ? nullptr : darks_.data(); }
+
+  // With a cake: its azimuth bins, and the members grouped by azimuth bin,
+  // each group in the members' order (as indices into it); group j's members
+  // are cake_members()[cake_group_starts()[j] .. cake_group_starts()[j + 1] - 1].
+  const AzimuthBins& azimuth_bins() const { return azimuth_bins_; }
+  const std::uint32_t* cake_members() const { return cake_members_.data(); }
+  const std::vector<std::int64_t>& cake_group_starts() const { return cake_group_starts_; }
 
   // The pixels left out for good, by reason (the first that applies), each
-  // in ascending order.
+  // in ascending order. Masked includes pixels of a flat that is not
+  // positive, or of a dark or flat that is not a number.
   PixelList masked() const;
   PixelList off_sector() const;
   PixelList without_angle() const;
 
-  // The bins when the data's keys span low_key to high_key. Images whose
-  // data span the same keys share one binning. Throws Error when the bin
-  // request cannot be met.
+  // The bins when the data's keys span low_key to high_key: bin i's members
+  // are those from the first whose key is not below its lower edge up to the
+  // next bin's, the edges the module's bin partition uses. Images whose data
+  // span the same keys share one binning. Throws Error when the bin request
+  // cannot be met.
   std::shared_ptr<const Binning> binning(double low_key, double high_key) const;
 
  private:
+  void group_by_azimuth(const LabFrame& lab);
+
   PlanSpec spec_;
   // Members by key, then the masked, off-sector and angle-less pixels.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> order_;
-  std::vector<double, HugePageAllocator<double>> keys_;  // of the members
+  std::vector<double, HugePageAllocator<double>> factors_;
+  std::vector<float, HugePageAllocator<float>> darks_;
+  AzimuthBins azimuth_bins_;
+  std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> cake_members_;
+  std::vector<std::int64_t> cake_group_starts_;
   std::int64_t members_ = 0, masked_end_ = 0, off_sector_end_ = 0;
   std::int64_t default_bin_count_ = 1;
 

@@ -9,6 +9,7 @@
 
 #include "engine/error.h"
 #include "engine/formats/files.h"
+#include "engine/pictures/pictures.h"
 
 namespace vokip {
 
@@ -39,7 +40,6 @@ std::string failure_of(Step&& step) {
 // next file.
 struct FileReducer::Loaded {
   std::string path;
-  std::vector<std::uint8_t> bytes;
   Mar345Header header;
   Image image;
   std::string read_error;    // the file could not be read or parsed
@@ -56,6 +56,8 @@ PlanSpec plan_spec(const Mar345Header& header, const ReductionRequest& request) 
   spec.sector = request.sector;
   spec.bins = request.bins;
   spec.unit = request.unit;
+  spec.corrections = request.corrections;
+  spec.azimuth_bins = request.azimuth_bins;
   return spec;
 }
 
@@ -64,19 +66,19 @@ FileReducer::FileReducer(ReductionRequest request, unsigned threads)
 
 FileReducer::~FileReducer() = default;
 
-void FileReducer::load(const std::string& path, Loaded* l) const {
+void FileReducer::load(const std::string& path, std::vector<std::uint8_t>* bytes, Loaded* l) const {
   l->path = path;
   Clock::time_point start = Clock::now();
   l->read_error = failure_of([&] {
-    read_file(path, &l->bytes);
-    l->header = parse_mar345(l->bytes.data(), l->bytes.size());
+    read_file(path, bytes);
+    l->header = parse_mar345(bytes->data(), bytes->size());
   });
   l->read_ms = ms_since(start);
   l->decode_error.clear();
   l->decode_ms = 0;
   if (!l->read_error.empty()) return;
   start = Clock::now();
-  l->decode_error = failure_of([&] { l->image.decode(l->bytes.data(), l->header); });
+  l->decode_error = failure_of([&] { l->image.decode(bytes->data(), l->header); });
   l->decode_ms = ms_since(start);
 }
 
@@ -100,14 +102,21 @@ void FileReducer::finish(Loaded* l, FileReduction* out) {
     }
     if (!l->decode_error.empty()) throw Error(l->decode_error);
     const Clock::time_point start = Clock::now();
-    out->profile = reduce_image(*plan_, l->image, request_.statistic, &workspaces_);
+    out->profile = reduce_image(*plan_, l->image, request_.run, &workspaces_);
     out->times.reduce_ms = ms_since(start);
+    if (request_.image_picture) {
+      const std::size_t slash = l->path.rfind('/');
+      out->image_picture =
+          image_png(l->image, *plan_, out->profile,
+                    slash == std::string::npos ? l->path : l->path.substr(slash + 1));
+    }
   });
 }
 
 FileReduction FileReducer::reduce(const std::string& path) {
   Loaded loaded;
-  load(path, &loaded);
+  std::vector<std::uint8_t> bytes;
+  load(path, &bytes, &loaded);
   FileReduction result;
   finish(&loaded, &result);
   return result;
@@ -123,6 +132,8 @@ void FileReducer::run(const std::vector<std::string>& paths,
   std::condition_variable changed;
 
   std::thread reader([&] {
+    // The files' bytes are needed only until their image is decoded.
+    std::vector<std::uint8_t> bytes;
     for (std::size_t k = 0; k < paths.size(); ++k) {
       const std::size_t s = k % 2;
       {
@@ -130,7 +141,7 @@ void FileReducer::run(const std::vector<std::string>& paths,
         changed.wait(lock, [&] { return !filled[s] || stop; });
         if (stop) return;
       }
-      load(paths[k], &slots[s]);
+      load(paths[k], &bytes, &slots[s]);
       {
         const std::lock_guard<std::mutex> lock(mutex);
         filled[s] = true;

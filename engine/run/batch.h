@@ -26,7 +26,10 @@ struct ReductionRequest {
   std::optional<AzimuthSector> sector;
   BinRequest bins;  // in the unit
   Unit unit = Unit::two_theta_deg;
-  Statistic statistic = Statistic::mean;
+  Corrections corrections;
+  RunOptions run;
+  int azimuth_bins = 0;        // a cake of this many azimuth bins; 0 for none
+  bool image_picture = false;  // a picture of each image (pictures.h), as PNG
 };
 
 // Milliseconds per stage. Reading and decoding run beside the binning of
@@ -41,6 +44,7 @@ struct FileReduction {
   Geometry geometry;
   Profile profile;
   StageTimes times;
+  std::vector<std::uint8_t> image_picture;  // PNG, when asked for
   std::string error;  // empty on success; says what is wrong, without the file name
   bool ok() const { return error.empty(); }
 };
@@ -67,7 +71,7 @@ class FileReducer {
 
  private:
   struct Loaded;
-  void load(const std::string& path, Loaded* into) const;
+  void load(const std::string& path, std::vector<std::uint8_t>* bytes, Loaded* into) const;
   void finish(Loaded* loaded, FileReduction* out);
 
   ReductionRequest request_;

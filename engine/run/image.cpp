@@ -22,8 +22,26 @@ void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
                 " pixels");
   }
 
+  index_overflow(h.overflow);
+}
+
+void Image::assign(const std::uint32_t* values, int width, int height) {
+  width_ = width;
+  height_ = height;
+  const std::int64_t n = pixels();
+  low_.resize(static_cast<std::size_t>(n));
+  std::vector<OverflowRecord> overflow;
+  for (std::int64_t p = 0; p < n; ++p) {
+    const std::uint32_t v = values[p];
+    low_[static_cast<std::size_t>(p)] = static_cast<std::uint16_t>(v);
+    if (v > 0xFFFF) overflow.push_back({static_cast<std::uint32_t>(p + 1), v});
+  }
+  index_overflow(overflow);
+}
+
+void Image::index_overflow(const std::vector<OverflowRecord>& records) {
   // The last record of an address wins.
-  overflow_ = h.overflow;
+  overflow_ = records;
   std::stable_sort(
       overflow_.begin(), overflow_.end(),
       [](const OverflowRecord& a, const OverflowRecord& b) { return a.address < b.address; });
@@ -36,6 +54,7 @@ void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
     }
   }
   overflow_ = std::move(last);
+  const std::int64_t n = pixels();
   has_overflow_.assign(static_cast<std::size_t>((n + 63) / 64), 0);
   for (const OverflowRecord& r : overflow_) {
     const std::int64_t p = std::int64_t{r.address} - 1;
@@ -54,7 +73,9 @@ std::uint32_t Image::rare_value(std::int64_t p) const {
 }
 
 std::int64_t Image::zero_count() const {
-  std::int64_t zeros = std::count(low_.begin(), low_.end(), std::uint16_t{0});
+  // A plain loop, which the compiler turns into vector compares.
+  std::int64_t zeros = 0;
+  for (const std::uint16_t v : low_) zeros += v == 0;
   for (const OverflowRecord& r : overflow_) zeros -= r.value != 0;
   return zeros;
 }

@@ -17,6 +17,10 @@ class Image {
   // its memory. Throws Error when the stream ends before the last pixel.
   void decode(const std::uint8_t* file, const Mar345Header& header);
 
+  // The image of full intensities (row-major, width x height), as decoding
+  // a file of it would give.
+  void assign(const std::uint32_t* values, int width, int height);
+
   int width() const { return width_; }
   int height() const { return height_; }
   std::int64_t pixels() const { return std::int64_t{width_} * height_; }
@@ -36,6 +40,8 @@ class Image {
  private:
   // A pixel whose 16-bit value is 0: no data, or one with an overflow record.
   std::uint32_t rare_value(std::int64_t p) const;
+  // Takes the records (in file order) and sets their pixels' 16-bit values to 0.
+  void index_overflow(const std::vector<OverflowRecord>& records);
 
   int width_ = 0, height_ = 0;
   // The decoded stream, with 0 at every pixel that has an overflow record, so

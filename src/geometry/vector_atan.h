@@ -1,6 +1,7 @@
 // Arc tangents of whole arrays, evaluated with the widest vectors the
 // processor offers (SLEEF's 3.5-ulp functions: within 1e-15 radians of the
-// exact value, far inside what the angle maps need).
+// exact value, far inside what the angle maps need), or, in a build without
+// SLEEF (VOKIP_SLEEF=OFF), by the C library one element at a time.
 #pragma once
 
 #include <cstdint>

@@ -25,16 +25,23 @@ double square_step(double squares, double mean, double v) {
   return squares + deviation * deviation;
 }
 
+// A copy for AVX processors beside the default one, chosen when the library
+// is loaded; that choice needs the ELF loader (ifunc), so a Windows DLL has
+// the default copy only.
+#ifdef __ELF__
+#define VOKIP_AVX_CLONE __attribute__((target_clones("avx", "default")))
+#else
+#define VOKIP_AVX_CLONE
+#endif
+
 // Running means, and sums of squares about them, of kLanes bins at once; mean
 // and squares hold the prior contents on entry. Up to the shortest bin all
 // lanes step together, then each lane finishes alone. The divisions set the
 // speed: where the processor has AVX, a copy built for it divides four lanes
 // per instruction. Neither copy fuses a multiply into an add, so both round
 // every step alike and give the same bits.
-__attribute__((target_clones("avx", "default"))) void accumulate_lanes(const double* values,
-                                                                       const BinRange* bin,
-                                                                       double* mean,
-                                                                       double* squares) {
+VOKIP_AVX_CLONE void accumulate_lanes(const double* values, const BinRange* bin, double* mean,
+                                      double* squares) {
   std::int64_t shortest = member_count(bin[0]);
   for (int g = 1; g < kLanes; ++g) shortest = std::min(shortest, member_count(bin[g]));
 

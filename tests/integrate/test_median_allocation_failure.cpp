@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "host/host.h"
 #include "integrate/failing_vector_alloc.h"
 #include "integrate/integrate_median.h"
 
@@ -100,5 +101,53 @@ TEST(MedianAllocationFailure, NeitherThrowsThroughNorAborts) {
   EXPECT_EQ(gsl_set_error_handler(original), nullptr);
   failing_vector_alloc::fail_call(0);
 }
+
+// INTEGRATE_MEDIAN called through the host. In the open host a GSL error runs
+// the host's handler, which throws: an allocation failure inside the module
+// must stay there and leave the host's handler in place, so later calls work.
+class MedianAllocationFailureInTheHost : public ::testing::TestWithParam<vokip_host::Mode> {
+ protected:
+  void SetUp() override {
+    vokip_host::reset(GetParam());
+    ASSERT_TRUE(vokip_host::load_module(VOKIP_MODULE_DIR));
+  }
+
+  static Result call(const GrowingBins& p) {
+    std::vector<IDL_VPTR> outputs;
+    for (int k = 0; k < 3; ++k) outputs.push_back(vokip_host::make_array(IDL_TYP_DOUBLE, {5}));
+    const bool called = vokip_host::call(
+        "INTEGRATE_MEDIAN", {vokip_host::make_array_from(IDL_TYP_DOUBLE, p.keys),
+                             vokip_host::make_array_from(IDL_TYP_DOUBLE, p.values),
+                             vokip_host::make_array_from(IDL_TYP_DOUBLE, p.centres), outputs[0],
+                             outputs[1], outputs[2]});
+    return {called, vokip_host::values(outputs[0]), vokip_host::values(outputs[1]),
+            vokip_host::values(outputs[2])};
+  }
+};
+
+TEST_P(MedianAllocationFailureInTheHost, StaysInsideTheModule) {
+  gsl_error_handler_t* const hosts_handler = gsl_set_error_handler(nullptr);
+  gsl_set_error_handler(hosts_handler);
+  const GrowingBins p;
+
+  failing_vector_alloc::fail_call(1);
+  const Result failed = call(p);
+  EXPECT_TRUE(failed.complete);
+  EXPECT_EQ(failing_vector_alloc::calls(), 1);
+  expect_done_up_to(failed, 0);
+  EXPECT_EQ(gsl_set_error_handler(hosts_handler), hosts_handler);
+
+  failing_vector_alloc::fail_call(0);
+  const Result next = call(p);
+  EXPECT_TRUE(next.complete);
+  expect_done_up_to(next, 5);
+  EXPECT_TRUE(vokip_host::printed().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothHosts, MedianAllocationFailureInTheHost,
+                         ::testing::Values(vokip_host::Mode::idl, vokip_host::Mode::open),
+                         [](const auto& info) {
+                           return info.param == vokip_host::Mode::idl ? "idl" : "open";
+                         });
 
 }  // namespace

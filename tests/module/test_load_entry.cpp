@@ -30,19 +30,6 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
-std::set<std::string> symbol_names(const std::string& nm_output) {
-  std::set<std::string> names;
-  std::istringstream lines(nm_output);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string word, last;
-    while (words >> word) last = word;
-    if (!last.empty()) names.insert(last);
-  }
-  return names;
-}
-
 class LoadEntry : public ::testing::TestWithParam<Mode> {
  protected:
   void SetUp() override { vokip_host::reset(GetParam()); }
@@ -164,6 +151,22 @@ TEST(DescriptionFile, OpenHostRefusesUpperCaseKeywordsElsewhere) {
   }
 }
 
+// The Windows DLL's tables are read by objdump on the build machine
+// (windows/check_dll_tables.sh).
+#ifndef _WIN32
+std::set<std::string> symbol_names(const std::string& nm_output) {
+  std::set<std::string> names;
+  std::istringstream lines(nm_output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string word, last;
+    while (words >> word) last = word;
+    if (!last.empty()) names.insert(last);
+  }
+  return names;
+}
+
 TEST(SharedLibrary, ExportsOnlyTheLoadEntryAndLeavesHostOperationsUndefined) {
   const std::string so = std::string(VOKIP_MODULE_DIR) + "/vokip.so";
   const auto defined = symbol_names(run_command("nm -D --defined-only " + so));
@@ -174,6 +177,7 @@ TEST(SharedLibrary, ExportsOnlyTheLoadEntryAndLeavesHostOperationsUndefined) {
     EXPECT_EQ(undefined.count(op), 1u) << op;
   }
 }
+#endif
 
 TEST(MessageBlock, HoldsTheEightMessagesInCodeOrder) {
   vokip_host::reset(Mode::idl);

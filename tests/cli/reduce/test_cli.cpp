@@ -295,5 +295,127 @@ TEST_F(Cli, AKilledRunLeavesNoPartialFileAndARerunFinishesTheRest) {
   EXPECT_EQ(profiles, 24u);
 }
 
+TEST_F(Cli, ChiAxisLinesAreTheOnesFit2dAndGsasReadAndXyeHasThreeColumns) {
+  const std::string image = ring_file("rings.mar1200");
+  struct Case {
+    std::string unit, axis_line;
+  };
+  for (const Case& c : {Case{"2th_deg", "2-Theta Angle (Degrees)"}, Case{"q_A^-1", "Q 0.710730"},
+                        Case{"q_nm^-1", "Q 0.710730"}, Case{"d_A", "Q 0.710730"},
+                        Case{"r_mm", "Radial distance (mm)"}}) {
+    SCOPED_TRACE(c.unit);
+    const std::string out = dir_.file("out-" + c.unit.substr(0, 4));
+    const Outcome r = run(quoted(image) + " --chi --xye --error-model poisson --unit '" + c.unit +
+                          "' -o " + quoted(out));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<std::string> chi = lines_of(read_text(out + "/rings.chi"));
+    ASSERT_GT(chi.size(), 10u);
+    EXPECT_EQ(chi[1], c.axis_line);
+    EXPECT_EQ(chi[2], "Intensity");
+    EXPECT_EQ(std::stoul(chi[3]), chi.size() - 4);
+    double x = 0, y = 0, sigma = 0;
+    std::istringstream(chi[4]) >> x >> y >> sigma;
+    EXPECT_GT(sigma, 0);
+    const std::vector<std::string> xye = lines_of(read_text(out + "/rings.xye"));
+    EXPECT_EQ(xye.size(), chi.size() - 4);
+    std::string extra;
+    EXPECT_TRUE(std::istringstream(xye[0]) >> x >> y >> sigma);
+    EXPECT_FALSE(std::istringstream(xye[0]) >> x >> y >> sigma >> extra);
+    const std::string xy = read_text(out + "/rings.xy");
+    EXPECT_NE(xy.find("# columns: " + c.unit + " mean_intensity sigma"), std::string::npos);
+    EXPECT_NE(xy.find("# corrections: solid angle (cos^3)"), std::string::npos)
+        << xy.substr(0, 600);
+  }
+  const Outcome r = run(quoted(image) + " --xye");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--xye needs --error-model"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, WrittenPoniReducesTheSameAsTheOptionsItCameFrom) {
+  const std::string image = ring_file("rings.mar1200");
+  const std::string geometry =
+      " --tilt 2.5 --tilt-direction -70 --center 81.5,77.25 --no-solid-angle";
+  Outcome r = run(quoted(image) + geometry + " -o " + quoted(dir_.file("options")) +
+                  " --write-poni " + quoted(dir_.file("g.poni")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(read_text(dir_.file("g.poni")).find("poni_version: 2.1"), std::string::npos);
+  r = run(quoted(image) + " --no-solid-angle --poni " + quoted(dir_.file("g.poni")) + " -o " +
+          quoted(dir_.file("poni")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::vector<std::string> a = lines_of(read_text(dir_.file("options/rings.xy")));
+  const std::vector<std::string> b = lines_of(read_text(dir_.file("poni/rings.xy")));
+  ASSERT_EQ(a.size(), b.size());
+  std::size_t data = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (a[k][0] == '#') continue;
+    double xa = 0, ya = 0, xb = 0, yb = 0;
+    std::istringstream(a[k]) >> xa >> ya;
+    std::istringstream(b[k]) >> xb >> yb;
+    EXPECT_NEAR(xa, xb, 1e-9) << k;
+    EXPECT_NEAR(ya, yb, 1e-6 * ya) << k;
+    ++data;
+  }
+  EXPECT_GT(data, 50u);
+}
+
+TEST_F(Cli, BadCorrectionInputsGetOneLineAndWriteNothing) {
+  const std::string image = ring_file("rings.mar1200");
+  auto write_text = [&](const std::string& name, const std::string& text) {
+    write_bytes(dir_.file(name), std::vector<std::uint8_t>(text.begin(), text.end()));
+    return quoted(dir_.file(name));
+  };
+  const std::string poni =
+      "poni_version: 2\nDetector_config: {\"pixel1\": 0.0006, \"pixel2\": 0.0006}\n"
+      "Distance: 0.12\nPoni1: 0.05\nPoni2: 0.05\nRot1: 0\nRot2: 0\nRot3: 0\n";
+  std::string no_key = poni;
+  no_key.erase(no_key.find("Rot2: 0\n"), 8);
+  std::string bad_number = poni;
+  bad_number.replace(bad_number.find("0.12"), 4, "twelve");
+  std::string orientation = poni;
+  orientation.replace(orientation.find("0.0006}"), 7, "0.0006, \"orientation\": 1}");
+  const std::vector<std::uint16_t> small(64 * 64, 3);
+  write_bytes(dir_.file("small.mar1200"), write_mar345(small_contents(64, small)));
+  struct Bad {
+    std::string args, message;
+    int code;
+  };
+  for (const Bad& bad : std::vector<Bad>{
+           {"--poni " + write_text("a.poni", no_key), "the .poni has no Rot2", 2},
+           {"--poni " + write_text("b.poni", bad_number), "Distance 'twelve' is not a number", 2},
+           {"--poni " + write_text("c.poni", orientation), "only the default orientation 3", 2},
+           {"--dark " + quoted(dir_.file("small.mar1200")), "the dark is 64 x 64 pixels", 1},
+           {"--flat " + write_text("flat.txt", "1 2 3"), "not a MAR345, TIFF or EDF image", 2},
+           {"--mask " + quoted(dir_.file("small.mar1200")), "not a PGM, TIFF or EDF mask", 2},
+           {"--dark " + quoted(dir_.file("nothing.tif")), "cannot open", 2},
+           {"--polarization 1.5", "P from -1 to 1", 2},
+       }) {
+    SCOPED_TRACE(bad.args);
+    const std::string out = dir_.file("out");
+    const Outcome r = run(quoted(image) + " -q -o " + quoted(out) + " " + bad.args);
+    EXPECT_EQ(r.code, bad.code);
+    const std::vector<std::string> errors = lines_of(r.err);
+    ASSERT_EQ(errors.size(), 1u) << r.err;
+    EXPECT_NE(errors[0].find(bad.message), std::string::npos) << errors[0];
+    EXPECT_FALSE(fs::exists(out + "/rings.xy"));
+  }
+}
+
+TEST_F(Cli, CakeAndPicturesAreWrittenAndCountAsOutputs) {
+  const std::string image = ring_file("rings.mar1200");
+  const std::string args =
+      quoted(image) + " --cake 36 --png --skip-existing -o " + quoted(dir_.file("out"));
+  Outcome r = run(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* ext : {".xy", ".png", ".image.png", ".cake.tif", ".cake.txt", ".cake.png"}) {
+    EXPECT_TRUE(file_exists(dir_.file(std::string("out/rings") + ext))) << ext;
+  }
+  r = run(args);
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 0 reduced, 1 skipped", 0), 0u) << r.err;
+  fs::remove(dir_.file("out/rings.cake.tif"));
+  r = run(args);
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 1 reduced, 0 skipped", 0), 0u) << r.err;
+  EXPECT_EQ(run(quoted(image) + " --cake 0").code, 2);
+}
+
 }  // namespace
 }  // namespace vokip

@@ -67,7 +67,7 @@ TEST(Options, EveryValueLandsInTheRequest) {
   EXPECT_EQ(*o.request.bins.width, 0.01);
   EXPECT_EQ(*o.request.bins.low, 0.5);
   EXPECT_FALSE(o.request.bins.high.has_value());
-  EXPECT_EQ(o.request.statistic, Statistic::median);
+  EXPECT_EQ(o.request.run.statistic, Statistic::median);
   EXPECT_EQ(o.request.sector->from_deg, -45);
   EXPECT_EQ(o.request.sector->to_deg, 45);
   EXPECT_EQ(o.mask_path, "m.pgm");
@@ -87,7 +87,7 @@ TEST(Options, DefaultsAndSquarePixels) {
   EXPECT_EQ(*p.options.request.bins.count, 500);
   EXPECT_EQ(p.options.request.unit, Unit::two_theta_deg);
   EXPECT_FALSE(p.options.shard.has_value() || p.options.skip_existing);
-  EXPECT_EQ(p.options.request.statistic, Statistic::mean);
+  EXPECT_EQ(p.options.request.run.statistic, Statistic::mean);
   EXPECT_TRUE(p.options.write_svg);
   EXPECT_FALSE(p.options.write_chi || p.options.write_csv);
   // After "--" everything is a file, even what looks like an option.
@@ -110,7 +110,7 @@ TEST(Options, MistakesAreRefusedWithTheReason) {
       {{"a", "--bins", "10", "--bin-width", "0.1"}, "either --bins or --bin-width"},
       {{"a", "--range", "5:2"}, "--range needs LOW below HIGH"},
       {{"a", "--range", "5"}, "LOW:HIGH"},
-      {{"a", "--unit", "d"}, "2theta or q"},
+      {{"a", "--unit", "d"}, "2th_deg, q_nm^-1, q_A^-1, r_mm or d_A"},
       {{"a", "--azimuth", "90:10"}, "FROM below TO"},
       {{"a", "--shard", "0/3"}, "K/N with 1 <= K <= N"},
       {{"a", "--shard", "4/3"}, "K/N with 1 <= K <= N"},

@@ -60,7 +60,7 @@ Reduction sample_reduction(Statistic statistic = Statistic::mean) {
   return r;
 }
 
-const ProfileOrigin kOrigin{"run & 7.mar2300", "vokip-reduce 1.0.0"};
+const ProfileOrigin kOrigin{"run & 7.mar2300", "vokip-reduce 1.0.0", ""};
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -80,7 +80,7 @@ TEST(ProfileWriters, XyHasACommentedHeaderAndTwoColumns) {
             std::string::npos)
       << header;
   EXPECT_NE(header.find("6 of 10 used; left out: 3 zero, 1 masked"), std::string::npos);
-  EXPECT_NE(header.find("columns: 2theta_deg mean_intensity"), std::string::npos);
+  EXPECT_NE(header.find("columns: 2th_deg mean_intensity"), std::string::npos);
   ASSERT_EQ(data.size(), 2u);  // the empty bin is left out
   double x = 0, y = 0;
   std::istringstream(data[0]) >> x >> y;
@@ -103,7 +103,7 @@ TEST(ProfileWriters, ChiHasFourHeaderLinesAndThePointCount) {
   EXPECT_DOUBLE_EQ(x, 11);
   EXPECT_DOUBLE_EQ(y, 99.25);
   r.profile.unit = Unit::q_inv_angstrom;
-  EXPECT_EQ(lines_of(format_chi(r, kOrigin))[1], "Q (Inverse Angstroms)");
+  EXPECT_EQ(lines_of(format_chi(r, kOrigin))[1], "Q 1.000000");
 }
 
 TEST(ProfileWriters, CsvKeepsEveryBinAndEveryStatistic) {
@@ -152,7 +152,7 @@ TEST(ProfileWriters, SvgDrawsEachRunOfFilledBinsAsALine) {
     ++lines;
   }
   EXPECT_EQ(lines, 2u);
-  EXPECT_NE(svg.find("2θ (degrees)"), std::string::npos);
+  EXPECT_NE(svg.find("2-theta (degrees)"), std::string::npos);
 }
 
 TEST(ProfileWriters, FilesAppearWholeAndNothingIsLeftBehind) {

@@ -2,11 +2,14 @@
 // module's bin partition uses them, and where each bin's members start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "engine/error.h"
 #include "engine/plan/bins.h"
+#include "integrate/bin_scanner.h"
 
 namespace vokip {
 namespace {
@@ -80,6 +83,35 @@ TEST(Bins, SingleBinSpansTheRange) {
   EXPECT_EQ(b.upper, 5);
   const std::vector<double> keys = {3, 4, 4.99};
   EXPECT_EQ(bin_starts(b, keys.data(), 3), (std::vector<std::int64_t>{0, 3}));
+}
+
+TEST(Bins, StartsAreTheModulesPartition) {
+  // Random ascending keys inside the outer edges, many on inner edges, read
+  // in blocks of every size: the starts are the bins bin_scanner finds.
+  std::mt19937_64 random(3);
+  for (std::int64_t m : {1, 2, 5, 17, 300}) {
+    BinRequest r;
+    r.count = m;
+    r.low = 1;
+    r.high = 4;
+    const BinLayout b = lay_out_bins(r, 0, 10, 1);
+    std::vector<double> keys;
+    std::uniform_real_distribution<double> inside(b.lower, b.upper);
+    for (int k = 0; k < 10000; ++k) keys.push_back(inside(random));
+    for (std::size_t i = 0; i + 1 < b.centres.size(); i += 3) {
+      keys.push_back((b.centres[i] + b.centres[i + 1]) * 0.5);
+    }
+    keys.push_back(b.lower);
+    std::sort(keys.begin(), keys.end());
+    const std::int64_t n = static_cast<std::int64_t>(keys.size());
+    const std::vector<std::int64_t> starts = bin_starts(b, keys.data(), n);
+    bin_scanner scanner(keys.data(), n, b.centres.data(), m);
+    for (std::int64_t i = 0; i < m; ++i) {
+      const BinRange bin = scanner.next_bin(i);
+      ASSERT_EQ(starts[i], bin.lo) << m << " bins, bin " << i;
+      ASSERT_EQ(starts[i + 1], bin.end) << m << " bins, bin " << i;
+    }
+  }
 }
 
 TEST(Bins, RequestsThatCannotBeMetAreRefused) {

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
 #include "engine/plan/plan.h"
+#include "integrate/bin_scanner.h"
 
 namespace vokip {
 namespace {
@@ -31,7 +33,8 @@ PlanSpec spec_of(int size, double pixel_um = 100) {
 // key, equal keys in pixel order; each key is the pixel's angle in the unit.
 void expect_sound_order(const Plan& plan, const std::vector<double>& angles) {
   const PixelList members = plan.members();
-  const double* keys = plan.member_keys();
+  std::vector<double> keys(static_cast<std::size_t>(members.size));
+  plan.member_keys(0, members.size, keys.data());
   std::vector<bool> seen(static_cast<std::size_t>(plan.pixels()), false);
   const PixelList lists[] = {members, plan.masked(), plan.off_sector(), plan.without_angle()};
   std::int64_t total = 0;
@@ -45,8 +48,8 @@ void expect_sound_order(const Plan& plan, const std::vector<double>& angles) {
   ASSERT_EQ(total, plan.pixels());
   for (std::int64_t k = 0; k < members.size; ++k) {
     const std::uint32_t p = members.pixels[k];
-    ASSERT_EQ(keys[k],
-              radial_value(plan.spec().unit, angles[p], plan.spec().geometry.wavelength_angstrom))
+    ASSERT_EQ(keys[k], key_of_two_theta(plan.spec().unit, angles[p],
+                                        plan.spec().geometry.wavelength_angstrom))
         << "member " << k;
     if (k > 0) {
       ASSERT_LE(angles[members.pixels[k - 1]], angles[p]) << "member " << k;
@@ -100,7 +103,10 @@ TEST(Plan, LeftOutPixelsAreListedByTheirFirstReason) {
   s.geometry.center_x_px = s.geometry.center_y_px = 15.5;
   const Plan plan(s);
   std::vector<double> angles(900), azimuths(900);
-  PixelAngles(s.geometry, 30, 30).rows(0, 30, angles.data(), azimuths.data());
+  PixelAngles(s.geometry, 30, 30).rows(0, 30, angles.data(), nullptr);
+  // Sectors are of the azimuth chi in the laboratory frame.
+  for (int row = 0; row < 30; ++row)
+    LabFrame(s.geometry).chi_row(row, 30, azimuths.data() + row * 30);
 
   auto listed = [](const PixelList& l) {
     return std::vector<std::uint32_t>(l.pixels, l.pixels + l.size);
@@ -129,19 +135,25 @@ TEST(Plan, ImagesOfOneExtentShareTheirBins) {
   PlanSpec s = spec_of(50);
   s.bins.count = 20;
   const Plan plan(s);
-  const double* keys = plan.member_keys();
   const std::int64_t n = plan.members().size;
+  std::vector<double> keys(static_cast<std::size_t>(n));
+  plan.member_keys(0, n, keys.data());
+  EXPECT_EQ(plan.member_key(17), keys[17]);
   const auto a = plan.binning(keys[10], keys[n - 1]);
   EXPECT_EQ(plan.binning(keys[10], keys[n - 1]), a);
   const auto b = plan.binning(keys[0], keys[n - 1]);
   EXPECT_NE(b, a);
   EXPECT_LT(b->layout.centres.front(), a->layout.centres.front());
-  // Every member from the lower outer edge on lies in a bin; the bins' runs
-  // follow each other.
+  // The bins are the module's partition of the members' keys.
   ASSERT_EQ(b->starts.size(), 21u);
   EXPECT_EQ(b->starts.front(), 0);
   EXPECT_EQ(b->starts.back(), n);
-  EXPECT_TRUE(std::is_sorted(b->starts.begin(), b->starts.end()));
+  bin_scanner scanner(keys.data(), n, b->layout.centres.data(), 20);
+  for (std::int64_t i = 0; i < 20; ++i) {
+    const BinRange bin = scanner.next_bin(i);
+    EXPECT_EQ(b->starts[i], bin.lo) << "bin " << i;
+    EXPECT_EQ(b->starts[i + 1], bin.end) << "bin " << i;
+  }
 }
 
 TEST(Plan, SpecsThatCannotBePlannedAreRefused) {

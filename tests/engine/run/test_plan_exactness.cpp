@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
 #include "engine/run/batch.h"
 #include "integrate/bin_scanner.h"
@@ -31,21 +32,47 @@ struct Plain {
 double in_unit(const PlanSpec& spec, double two_theta) {
   if (spec.unit == Unit::two_theta_deg) return two_theta;
   const double pi = std::acos(-1.0);
-  return 4 * pi * std::sin(two_theta * pi / 360) / *spec.geometry.wavelength_angstrom;
+  const double q = 4 * pi * std::sin(two_theta * pi / 360) / *spec.geometry.wavelength_angstrom;
+  return spec.unit == Unit::q_inv_nm ? q * 10 : q;
+}
+
+// Every pixel's 1 / (flat x solid angle x polarization), as the plan keeps it.
+std::vector<double> inverse_factors(const PlanSpec& spec) {
+  const Corrections& c = spec.corrections;
+  const LabFrame lab(spec.geometry);
+  std::vector<double> out(static_cast<std::size_t>(spec.width) * spec.height, 1.0);
+  for (int row = 0; row < spec.height; ++row) {
+    for (int col = 0; col < spec.width; ++col) {
+      const LabFrame::Pixel at = lab.at(col, row);
+      double f = c.flat ? c.flat->values[row * spec.width + col] : 1.0;
+      if (c.solid_angle) f *= at.cos_normal * at.cos_normal * at.cos_normal;
+      if (c.polarization) {
+        const double cos2 = at.cos_two_theta * at.cos_two_theta;
+        f *= (1 + cos2 - *c.polarization * at.cos_two_chi * (1 - cos2)) / 2;
+      }
+      out[row * spec.width + col] = 1 / f;
+    }
+  }
+  return out;
 }
 
 // The reduction of one image without a plan.
-Plain plain_reduction(const Image& image, const PlanSpec& spec, Statistic statistic) {
+Plain plain_reduction(const Image& image, const PlanSpec& spec, const RunOptions& run) {
   const int w = spec.width, h = spec.height;
   const std::int64_t n = std::int64_t{w} * h;
-  std::vector<double> angles(n), azimuths(n);
-  PixelAngles(spec.geometry, w, h).rows(0, h, angles.data(), azimuths.data());
+  std::vector<double> angles(n), chi(n);
+  PixelAngles(spec.geometry, w, h).rows(0, h, angles.data(), nullptr);
+  for (int row = 0; row < h; ++row) LabFrame(spec.geometry).chi_row(row, w, chi.data() + row * w);
+  const std::vector<double> inverse = inverse_factors(spec);
+  const float* dark = spec.corrections.dark ? spec.corrections.dark->values.data() : nullptr;
+  const bool any_factor = spec.corrections.any_factor();
   Plain out;
   PixelTally& t = out.profile.pixels;
   t.total = n;
   struct Kept {
     double angle;
-    std::uint32_t value;
+    std::uint32_t raw;
+    double dark, inverse_factor;
   };
   std::vector<Kept> kept;
   for (std::int64_t p = 0; p < n; ++p) {
@@ -55,8 +82,7 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, Statistic statis
       double from = std::fmod(spec.sector->from_deg, 360.0);
       if (from < 0) from += 360;
       const double to = from + (spec.sector->to_deg - spec.sector->from_deg);
-      const double a = azimuths[p];
-      in_sector = (a >= from && a < to) || (a + 360 >= from && a + 360 < to);
+      in_sector = (chi[p] >= from && chi[p] < to) || (chi[p] + 360 >= from && chi[p] + 360 < to);
     }
     if (v == 0) {
       ++t.zero;
@@ -65,7 +91,7 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, Statistic statis
     } else if (!in_sector) {
       ++t.off_sector;
     } else {
-      kept.push_back({angles[p], v});
+      kept.push_back({angles[p], v, dark ? dark[p] : 0.0, any_factor ? inverse[p] : 1.0});
     }
   }
   if (kept.empty()) {
@@ -99,18 +125,24 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, Statistic statis
     out.error = e.what();
     return out;
   }
-  std::vector<double> keys, values;
+  std::vector<double> keys, values, variances;
   for (std::size_t k = 0; k < numbers; ++k) {
     const double key = in_unit(spec, kept[k].angle);
-    if (key >= layout.lower && key < layout.upper) {
-      keys.push_back(key);
-      values.push_back(kept[k].value);
+    if (!(key >= layout.lower && key < layout.upper)) continue;
+    const Kept& e = kept[k];
+    if ((run.low && e.raw < *run.low) || (run.high && e.raw > *run.high)) {
+      ++t.outside_limits;
+      continue;
     }
+    keys.push_back(key);
+    values.push_back((e.raw - e.dark) * e.inverse_factor);
+    variances.push_back((e.raw + e.dark) * e.inverse_factor * e.inverse_factor);
   }
   t.used = static_cast<std::int64_t>(keys.size());
-  t.off_range = static_cast<std::int64_t>(kept.size()) - t.used;
+  t.off_range = static_cast<std::int64_t>(kept.size()) - t.used - t.outside_limits;
   if (keys.empty()) {
-    out.error = "no pixel lies inside the range of the bins";
+    out.error = t.outside_limits > 0 ? "no pixel lies inside the range of the bins and the limits"
+                                     : "no pixel lies inside the range of the bins";
     return out;
   }
   Profile& p = out.profile;
@@ -121,7 +153,7 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, Statistic statis
   p.variance.assign(m, 0.0);
   p.spread.assign(m, 0.0);
   const auto k = static_cast<std::int64_t>(keys.size());
-  if (statistic == Statistic::median) {
+  if (run.statistic == Statistic::median) {
     integrate_median(keys.data(), k, values.data(), p.centre.data(), m, p.value.data(),
                      p.variance.data(), p.spread.data(), m);
   } else {
@@ -131,14 +163,26 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, Statistic statis
   bin_scanner scanner(keys.data(), k, p.centre.data(), m);
   for (std::int64_t i = 0; i < m; ++i) {
     const BinRange bin = scanner.next_bin(i);
-    p.count.push_back(bin.end - bin.lo);
-    if (bin.end == bin.lo) p.value[i] = p.variance[i] = p.spread[i] = std::nan("");
+    const std::int64_t count = bin.end - bin.lo;
+    p.count.push_back(count);
+    if (run.error_model == ErrorModel::poisson) {
+      double sum = 0;
+      for (std::int64_t j = bin.lo; j < bin.end; ++j) sum += variances[j];
+      p.sigma.push_back(std::sqrt(sum) / count);
+    } else if (run.error_model == ErrorModel::azimuthal) {
+      p.sigma.push_back(std::sqrt(p.variance[i] / count));
+    }
+    if (count == 0) {
+      p.value[i] = p.variance[i] = p.spread[i] = std::nan("");
+      if (!p.sigma.empty()) p.sigma[i] = std::nan("");
+    }
   }
   return out;
 }
 
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 void expect_identical(const Profile& engine, const Profile& plain) {
@@ -147,6 +191,7 @@ void expect_identical(const Profile& engine, const Profile& plain) {
   EXPECT_TRUE(same_bits(engine.value, plain.value));
   EXPECT_TRUE(same_bits(engine.variance, plain.variance));
   EXPECT_TRUE(same_bits(engine.spread, plain.spread));
+  EXPECT_TRUE(same_bits(engine.sigma, plain.sigma));
   EXPECT_EQ(engine.bin_width, plain.bin_width);
   const PixelTally &a = engine.pixels, &b = plain.pixels;
   EXPECT_EQ(a.total, b.total);
@@ -154,6 +199,7 @@ void expect_identical(const Profile& engine, const Profile& plain) {
   EXPECT_EQ(a.masked, b.masked);
   EXPECT_EQ(a.off_sector, b.off_sector);
   EXPECT_EQ(a.off_range, b.off_range);
+  EXPECT_EQ(a.outside_limits, b.outside_limits);
   EXPECT_EQ(a.used, b.used);
 }
 
@@ -182,6 +228,8 @@ struct Case {
   BinRequest bins;
   std::optional<AzimuthSector> sector;
   bool masked;
+  // Corrections: solid angle, polarization, dark and flat, limits, error model.
+  bool corrected = false;
 };
 
 std::vector<Case> cases() {
@@ -209,6 +257,17 @@ std::vector<Case> cases() {
       {"median, q", Statistic::median, Unit::q_inv_angstrom, {}, AzimuthSector{10, 370}, false},
       {"one bin", Statistic::mean, Unit::two_theta_deg, one, std::nullopt, false},
       {"two bins", Statistic::median, Unit::two_theta_deg, two, std::nullopt, true},
+      {"mean, corrected", Statistic::mean, Unit::two_theta_deg, by_width, std::nullopt, false,
+       true},
+      {"median, d, corrected",
+       Statistic::median,
+       Unit::d_angstrom,
+       {},
+       AzimuthSector{30, 200},
+       true,
+       true},
+      {"mean, q_nm^-1, corrected", Statistic::mean, Unit::q_inv_nm, range, std::nullopt, true,
+       true},
   };
 }
 
@@ -219,6 +278,13 @@ TEST(PlanExactness, EveryImageOfABatchEqualsItsPlainReduction) {
   mask->excluded.assign(320 * 320, 0);
   for (int row = 100; row < 140; ++row) {
     for (int col = 0; col < 320; ++col) mask->excluded[row * 320 + col] = col % 3 == 0;
+  }
+  auto dark = std::make_shared<ValueImage>();
+  auto flat = std::make_shared<ValueImage>();
+  dark->width = flat->width = dark->height = flat->height = 320;
+  for (int p = 0; p < 320 * 320; ++p) {
+    dark->values.push_back(static_cast<float>(p % 7));
+    flat->values.push_back(static_cast<float>(0.8 + 0.4 * ((p * 37) % 101) / 100.0));
   }
   for (ByteOrder order : {ByteOrder::little, ByteOrder::big}) {
     std::vector<std::string> paths;
@@ -234,7 +300,17 @@ TEST(PlanExactness, EveryImageOfABatchEqualsItsPlainReduction) {
     for (const Case& c : cases()) {
       SCOPED_TRACE(c.name);
       ReductionRequest request;
-      request.statistic = c.statistic;
+      request.run.statistic = c.statistic;
+      request.corrections.solid_angle = c.corrected;
+      if (c.corrected) {
+        request.corrections.polarization = 0.95;
+        request.corrections.dark = dark;
+        request.corrections.flat = flat;
+        request.run.low = 5;
+        request.run.high = 60000;
+        request.run.error_model =
+            c.statistic == Statistic::mean ? ErrorModel::poisson : ErrorModel::azimuthal;
+      }
       request.unit = c.unit;
       request.bins = c.bins;
       request.sector = c.sector;
@@ -247,7 +323,7 @@ TEST(PlanExactness, EveryImageOfABatchEqualsItsPlainReduction) {
         std::size_t k = 0;
         reducer.run(paths, [&](const FileReduction& r) {
           const Plain plain =
-              plain_reduction(decoded[k], plan_spec(headers[k], request), c.statistic);
+              plain_reduction(decoded[k], plan_spec(headers[k], request), request.run);
           EXPECT_EQ(r.error, plain.error) << "image " << k;
           if (r.ok() && plain.error.empty()) expect_identical(r.profile, plain.profile);
           ++k;
@@ -287,7 +363,7 @@ TEST(PlanExactness, AnImageOfAnotherSizeIsRefusedByThePlan) {
   const Plan plan(spec);
   std::vector<Workspace> workspaces(1);
   try {
-    reduce_image(plan, image, Statistic::mean, &workspaces);
+    reduce_image(plan, image, RunOptions{}, &workspaces);
     ADD_FAILURE() << "a 16 x 16 image was reduced with a 20 x 20 plan";
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), "the image is 16 x 16 pixels, the plan's 20 x 20");

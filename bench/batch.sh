@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# A batch of 3450 x 3450 MAR345 images with one geometry, reduced by
+#   - vokip-reduce as built from this tree: without corrections (as the
+#     earlier tool), with its default solid-angle correction, and with
+#     --polarization 0.99 --error-model poisson,
+#   - vokip-reduce as it was at an earlier revision (PREVIOUS, default
+#     7891e94, the last one before plans), built beside it,
+#   - fabio + pyFAI in one Python process (Debian's python3-fabio and
+#     python3-pyfai), without and with the same corrections,
+# each run in turn, REPEATS times. Steady state per image is (time of the
+# whole batch - time of its first image alone) / (images - 1), from whole
+# process runs; peak memory is the batch's maximum resident set
+# (/usr/bin/time -v). First the two vokip-reduce builds reduce a set of
+# cases on 1200 x 1200 images (this one without the solid-angle correction
+# the earlier one did not have) and their profiles' numbers are compared
+# byte for byte (the .xy's and .chi's data lines, the whole .csv).
+#   bench/batch.sh [IMAGES] [REPEATS]     (defaults 7 and 3)
+# Needs: what scripts/setup.sh installs, python3-fabio, python3-pyfai.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+images=${1:-7}
+repeats=${2:-3}
+previous=${PREVIOUS:-7891e94}
+work=${BENCH_DIR:-/tmp/vokip-batch-bench}
+mkdir -p "$work"
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)" --target vokip-reduce vokip-make-sample >/dev/null
+current=$root/build/cli/vokip-reduce
+make_sample=$root/build/tools/vokip-make-sample
+
+# The earlier revision, built once into the work folder.
+old_tree=$work/previous-$previous
+if [ ! -x "$old_tree/build/tools/vokip-reduce" ]; then
+  rm -rf "$old_tree"
+  git worktree add --force --detach "$old_tree" "$previous" >/dev/null
+  cmake -S "$old_tree" -B "$old_tree/build" -DCMAKE_BUILD_TYPE=Release -DVOKIP_TESTS=OFF \
+    -DVOKIP_BENCHMARKS=OFF >/dev/null
+  cmake --build "$old_tree/build" -j"$(nproc)" --target vokip vokip-reduce >/dev/null
+fi
+old=$old_tree/build/tools/vokip-reduce
+
+# Byte-for-byte the same outputs (but the version in the first line).
+cases=$work/cases
+rm -rf "$cases" && mkdir -p "$cases"
+"$make_sample" "$cases/little.mar1200" --tilt 1.5 --tilt-direction 30 --seed 1 >/dev/null
+"$make_sample" "$cases/big.mar1200" --big-endian --seed 2 >/dev/null
+python3 -c "
+w = h = 1200
+rows = bytearray(w * h)
+for r in range(400, 460):
+    rows[r * w:(r + 1) * w] = b'\x01' * w
+open('$cases/mask.pgm', 'wb').write(b'P5 1200 1200 255\n' + bytes(rows))"
+options=(
+  ""
+  "--median"
+  "--unit q --bin-width 0.004"
+  "--unit q --median --range 1:4"
+  "--range 8:30 --bins 1111"
+  "--azimuth -45:120 --median"
+  "--azimuth 200:300 --mask $cases/mask.pgm"
+  "--mask $cases/mask.pgm --bins 1 --range 5:40"
+  "--tilt 1.5 --tilt-direction 30 --bin-width 0.02"
+)
+differ=0
+for k in "${!options[@]}"; do
+  for image in little big; do
+    for tool in old new; do
+      out=$cases/$tool-$k
+      mkdir -p "$out"
+      if [ $tool = new ]; then
+        # shellcheck disable=SC2086
+        "$current" "$cases/$image.mar1200" ${options[$k]} --no-solid-angle --chi --csv -q -o "$out"
+      else
+        # shellcheck disable=SC2086
+        "$old" "$cases/$image.mar1200" ${options[$k]} --chi --csv -q -o "$out"
+      fi
+    done
+    for ext in xy chi csv; do
+      numbers() {
+        case $ext in
+          xy) grep -v '^#' "$1" ;;
+          chi) sed 1,4d "$1" ;;
+          csv) cat "$1" ;;
+        esac
+      }
+      if ! cmp -s <(numbers "$cases/old-$k/$image.$ext") <(numbers "$cases/new-$k/$image.$ext"); then
+        echo "differ: $image.$ext with '${options[$k]}'"
+        differ=$((differ + 1))
+      fi
+    done
+  done
+done
+echo "outputs compared: ${#options[@]} option sets x 2 images x 3 formats, $differ differ"
+
+# The batch.
+batch=$work/batch
+mkdir -p "$batch"
+for ((k = 0; k < images; k++)); do
+  [ -f "$batch/image$k.mar3450" ] ||
+    "$make_sample" "$batch/image$k.mar3450" --size 3450 --tilt 0.5 --tilt-direction 40 --seed $k >/dev/null
+done
+files=("$batch"/image*.mar3450)
+geometry=(--distance 150 --center 1726.3,1722.6 --pixel-size 100 --tilt 0.5 --tilt-direction 40 --bins 3000)
+
+# run NAME LOG COMMAND...: wall seconds and peak kB of one whole process, appended to LOG.
+run() {
+  local name=$1 log=$2
+  shift 2
+  /usr/bin/time -f "$name %e %M" -a -o "$log" "$@" >/dev/null 2>&1
+}
+log=$work/times.log
+: >"$log"
+tools=(previous current solid-angle corrected pyfai pyfai-corrected)
+for ((r = 0; r < repeats; r++)); do
+  for tool in "${tools[@]}"; do
+    case $tool in
+      previous) cmd=("$old" "${geometry[@]}" -q -o "$work/out-previous") ;;
+      current) cmd=("$current" "${geometry[@]}" --no-solid-angle -q -o "$work/out-current") ;;
+      solid-angle) cmd=("$current" "${geometry[@]}" -q -o "$work/out-current") ;;
+      corrected)
+        cmd=("$current" "${geometry[@]}" --polarization 0.99 --error-model poisson -q -o "$work/out-current")
+        ;;
+      pyfai) cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" 150 1726.3 1722.6 100 0.5 40 3000) ;;
+      pyfai-corrected)
+        cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" --corrected 150 1726.3 1722.6 100 0.5 40 3000)
+        ;;
+    esac
+    run "$tool-one" "$log" "${cmd[@]}" "${files[0]}"
+    run "$tool-all" "$log" "${cmd[@]}" "${files[@]}"
+  done
+done
+
+python3 - "$log" "$images" <<'PY'
+import statistics, sys
+log, n = sys.argv[1], int(sys.argv[2])
+runs = {}
+for line in open(log):
+    name, seconds, kb = line.split()
+    runs.setdefault(name, []).append((float(seconds), int(kb)))
+steady = {}
+for tool in ("previous", "current", "solid-angle", "corrected", "pyfai", "pyfai-corrected"):
+    one, all_ = runs[tool + "-one"], runs[tool + "-all"]
+    per = [(a[0] - o[0]) / (n - 1) for o, a in zip(one, all_)]
+    steady[tool] = statistics.median(per)
+    print(f"{tool:15s}: one image {statistics.median(o[0] for o in one):.2f} s, "
+          f"{n} images {statistics.median(a[0] for a in all_):.2f} s, "
+          f"steady state {steady[tool] * 1000:.0f} ms per image "
+          f"(runs {', '.join(f'{p * 1000:.0f}' for p in per)}), "
+          f"peak {max(a[1] for a in all_) / 1024:.0f} MiB")
+for tool in ("current", "solid-angle", "corrected"):
+    print(f"{tool} / previous per image: {steady[tool] / steady['previous']:.2f}")
+print(f"pyfai / current per image: {steady['pyfai'] / steady['current']:.1f}")
+print(f"pyfai-corrected / corrected per image: {steady['pyfai-corrected'] / steady['corrected']:.1f}")
+PY
