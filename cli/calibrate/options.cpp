@@ -26,9 +26,11 @@ cannot be read, no ring found, too few points, no convergence); 2 bad
 command line.
 
 Examples:
-  vokip-calibrate lab6.mar3450 --calibrant LaB6 --png lab6.png
+  vokip-calibrate lab6.mar3450 --calibrant LaB6 --png lab6.png --write-poni lab6.poni
+  vokip-reduce sample.mar3450 --poni lab6.poni
+      calibrate, then reduce with the fitted geometry
   vokip-calibrate ceo2.mar2300 --calibrant CeO2 --wavelength 0.7093 --distance 250 \
-      --mask beamstop.pgm --refine-wavelength
+      --mask beamstop.tif --refine-wavelength
   vokip-calibrate agbh.mar1200 --calibrant-file agbh.D --center 600,600)";
 
 struct CommandLine {
@@ -53,7 +55,12 @@ struct CommandLine {
         ->group(calibrant);
 
     const std::string start =
-        "Starting geometry (default: the image's header; each option overrides it)";
+        "Starting geometry (default: the image's header, or --poni; each option overrides it)";
+    app.add_option("--poni", o->poni_path,
+                   "start from a pyFAI .poni file (versions 1, 2 and 2.1), as pyFAI-calib2 and "
+                   "Dioptas write them")
+        ->type_name("FILE")
+        ->group(start);
     add_geometry_options(app, &o->start, start);
     add_number(app, "--wavelength", "a wavelength in angstrom", "X-ray wavelength in angstrom",
                &o->start.wavelength_angstrom)
@@ -62,8 +69,8 @@ struct CommandLine {
 
     const std::string fit = "Fit";
     app.add_option("--mask", o->mask_path,
-                   "PGM image (P2 or P5) of the image's size; pixels that are not 0 in it are "
-                   "never used")
+                   "PGM, TIFF or EDF image of the image's size (as pyFAI-calib2 and Dioptas "
+                   "write them); pixels that are not 0 in it are never used")
         ->type_name("FILE")
         ->group(fit);
     app.add_flag("--refine-wavelength", o->refine_wavelength, "fit the wavelength too")->group(fit);
@@ -79,6 +86,18 @@ struct CommandLine {
         ->group(fit);
 
     const std::string output = "Output";
+    app.add_option("--write-poni", o->write_poni_path,
+                   "write the fitted geometry as a .poni for pyFAI, Dioptas and vokip-reduce "
+                   "--poni")
+        ->type_name("FILE")
+        ->group(output);
+    add_parsed(app, "--poni-version", "2.1 or 2",
+               "the version --write-poni writes (default 2.1; 2 for pyFAI before 2023)",
+               [o](const std::string& v) {
+                 o->poni_version = v;
+                 return v == "2" || v == "2.1";
+               })
+        ->group(output);
     app.add_option("--png", o->png_path,
                    "write a picture of the image (log-scaled) with the fitted rings (red; the "
                    "calibrant's other rings orange) and the points used (green)")

@@ -13,11 +13,14 @@ struct CalibrateOptions {
   std::string image;
   std::string calibrant;       // a built-in calibrant's name
   std::string calibrant_file;  // or a file of d-spacings
-  GeometryOverrides start;     // over the header's values
+  GeometryOverrides start;     // over the header's values (or the .poni's)
+  std::string poni_path;       // a starting geometry
   std::string mask_path;
   bool refine_wavelength = false;
   long max_iterations = 200;
   std::string png_path;
+  std::string write_poni_path;
+  std::string poni_version = "2.1";
 };
 
 struct ParsedCalibrateOptions {

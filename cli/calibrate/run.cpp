@@ -2,14 +2,16 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <filesystem>
 #include <optional>
 
 #include "engine/calibrate/picture.h"
 #include "engine/error.h"
 #include "engine/formats/files.h"
+#include "engine/formats/image_files.h"
 #include "engine/formats/mar345.h"
-#include "engine/formats/mask.h"
 #include "engine/formats/png.h"
+#include "engine/formats/poni.h"
 #include "engine/run/image.h"
 #include "vokip_version.h"
 
@@ -41,13 +43,16 @@ std::string with_uncertainty(double value, double uncertainty, const char* unit)
 // The starting geometry: the header's values under the options; with no
 // centre given, or one off the image, the image's middle, to be searched
 // from.
-CalibrationStart starting_geometry(const Mar345Header& header, const CalibrateOptions& o) {
-  GeometryOverrides overrides = o.start;
+CalibrationStart starting_geometry(const Mar345Header& header, const GeometryOverrides& o) {
+  GeometryOverrides overrides = o;
   CalibrationStart start;
-  const std::optional<double> x =
-      overrides.center_x_px ? overrides.center_x_px : header.center_x_px;
-  const std::optional<double> y =
-      overrides.center_y_px ? overrides.center_y_px : header.center_y_px;
+  std::optional<double> x = header.center_x_px, y = header.center_y_px;
+  if (o.base) {
+    x = o.base->center_x_px;
+    y = o.base->center_y_px;
+  }
+  if (o.center_x_px) x = o.center_x_px;
+  if (o.center_y_px) y = o.center_y_px;
   start.centre_known = x && y && *x > 0 && *y > 0 && *x < header.size && *y < header.size;
   if (!start.centre_known) {
     overrides.center_x_px = header.size / 2.0;
@@ -102,6 +107,12 @@ std::string calibration_report(const std::string& image, const Calibrant& calibr
                 ring.two_theta_deg, ring.points, ring.rms_deg);
   }
   r += "vokip-reduce options: " + reduce_options_of(g) + "\n";
+  if (g.rotation_about_beam_deg != 0) {
+    r += format(
+        "  (the .poni's rotation about the beam, %g deg, turns only the azimuth; a .poni "
+        "keeps it)\n",
+        g.rotation_about_beam_deg);
+  }
   return r;
 }
 
@@ -123,12 +134,16 @@ int run_calibration(const CalibrateOptions& o, std::FILE* out, std::FILE* err) {
 
     std::optional<Mask> mask;
     concerning = o.mask_path;
-    if (!o.mask_path.empty()) mask = read_mask(o.mask_path);
+    if (!o.mask_path.empty()) mask = read_mask_image(o.mask_path);
+
+    GeometryOverrides overrides = o.start;
+    concerning = o.poni_path;
+    if (!o.poni_path.empty()) overrides.base = from_poni(read_poni(o.poni_path));
 
     concerning = o.image;
     const std::vector<std::uint8_t> bytes = read_file(o.image);
     const Mar345Header header = parse_mar345(bytes.data(), bytes.size());
-    const CalibrationStart start = starting_geometry(header, o);
+    const CalibrationStart start = starting_geometry(header, overrides);
     Image image;
     image.decode(bytes.data(), header);
     const PlateImage plate(image, mask ? &*mask : nullptr);
@@ -138,12 +153,22 @@ int run_calibration(const CalibrateOptions& o, std::FILE* out, std::FILE* err) {
     settings.max_iterations = static_cast<int>(o.max_iterations);
     const Calibration calibration = calibrate(plate, calibrant, start, settings);
 
+    concerning = o.write_poni_path;
+    if (!o.write_poni_path.empty()) {
+      const std::string comment = std::string("written by ") + kName + " " + kVokipVersion +
+                                  " for " + std::filesystem::path(o.image).filename().string() +
+                                  ", calibrant " + calibrant.name;
+      write_file_atomically(o.write_poni_path,
+                            format_poni(to_poni(calibration.geometry), header.size, header.size,
+                                        comment, o.poni_version));
+    }
     concerning = o.png_path;
     if (!o.png_path.empty()) write_png(o.png_path, calibration_picture(plate, calibration));
 
     std::fputs(
         calibration_report(o.image, calibrant, start, calibration, o.refine_wavelength).c_str(),
         out);
+    if (!o.write_poni_path.empty()) std::fprintf(out, "geometry: %s\n", o.write_poni_path.c_str());
     if (!o.png_path.empty()) std::fprintf(out, "picture: %s\n", o.png_path.c_str());
   } catch (const std::bad_alloc&) {
     return failed("out of memory");
