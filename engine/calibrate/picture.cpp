@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+
+#include "engine/pictures/log_scale.h"
 
 namespace vokip {
 
@@ -13,12 +14,6 @@ const Rgb kUsedRing{255, 0, 0};
 const Rgb kOtherRing{255, 150, 0};
 const Rgb kPoint{0, 255, 0};
 
-float percentile(std::vector<float> values, double share) {
-  const std::size_t at = static_cast<std::size_t>(share * (values.size() - 1));
-  std::nth_element(values.begin(), values.begin() + at, values.end());
-  return values[at];
-}
-
 }  // namespace
 
 Picture calibration_picture(const PlateImage& image, const Calibration& calibration,
@@ -26,37 +21,30 @@ Picture calibration_picture(const PlateImage& image, const Calibration& calibrat
   const int factor =
       std::max(1, (std::max(image.width(), image.height()) + largest_side - 1) / largest_side);
   const int width = image.width() / factor, height = image.height() / factor;
-  std::vector<float> block_max(static_cast<std::size_t>(width) * height,
-                               std::numeric_limits<float>::quiet_NaN());
-  std::vector<float> with_data;
+  std::vector<float> block_max(static_cast<std::size_t>(width) * height, 0);
+  std::vector<double> positive;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      float largest = -std::numeric_limits<float>::infinity();
+      float largest = 0;
       for (int dy = 0; dy < factor; ++dy) {
         for (int dx = 0; dx < factor; ++dx) {
           const float v = image.at(x * factor + dx, y * factor + dy);
-          if (!std::isnan(v)) largest = std::max(largest, v);
+          if (v > largest) largest = v;  // no data (NaN) is never larger
         }
       }
-      if (std::isfinite(largest)) {
-        block_max[static_cast<std::size_t>(y) * width + x] = largest;
-        with_data.push_back(largest);
-      }
+      block_max[static_cast<std::size_t>(y) * width + x] = largest;
+      if (largest > 0) positive.push_back(largest);
     }
   }
-
+  const LogScale scale(std::move(positive));
   Picture picture(width, height, Picture::Colour::rgb, kNoDataColour);
-  if (!with_data.empty()) {
-    const float low = percentile(with_data, 0.01), high = percentile(with_data, 0.999);
-    const double span = std::log1p(std::max(1.0f, high - low));
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        const float v = block_max[static_cast<std::size_t>(y) * width + x];
-        if (std::isnan(v)) continue;
-        const double level = std::log1p(std::clamp(v - low, 0.0f, high - low)) / span;
-        const auto grey = static_cast<std::uint8_t>(std::lround(255 * level));
-        picture.set(x, y, {grey, grey, grey});
-      }
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const float v = block_max[static_cast<std::size_t>(y) * width + x];
+      if (!(v > 0)) continue;
+      const auto grey =
+          static_cast<std::uint8_t>(std::lround(255 * std::clamp(scale(v), 0.0, 1.0)));
+      picture.set(x, y, {grey, grey, grey});
     }
   }
 

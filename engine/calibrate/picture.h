@@ -9,10 +9,10 @@
 namespace vokip {
 
 // The image reduced by a whole factor to at most largest_side pixels a side
-// (each picture pixel the largest value of its block), grey from the 1st to
-// the 99.9th percentile on a logarithmic scale, no data dark blue; rings the
-// fit used red, the calibrant's other rings orange; the points used green.
+// (each picture pixel the largest value of its block), grey on the pictures'
+// logarithmic scale, no data dark blue; rings the fit used red, the
+// calibrant's other rings orange; the points used green.
 Picture calibration_picture(const PlateImage& image, const Calibration& calibration,
-                            int largest_side = 1200);
+                            int largest_side = 1000);
 
 }  // namespace vokip

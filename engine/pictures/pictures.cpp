@@ -11,6 +11,7 @@
 #include "engine/error.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
+#include "engine/pictures/log_scale.h"
 #include "engine/pictures/plot_frame.h"
 
 namespace vokip {
@@ -38,22 +39,6 @@ Rgb colour_at(double t) {
   const Rgb& b = kStops[k + 1];
   return {a.r + (b.r - a.r) * f, a.g + (b.g - a.g) * f, a.b + (b.b - a.b) * f};
 }
-
-// Log-scaled values from a low to a high percentile of the positive ones.
-class LogScale {
- public:
-  explicit LogScale(std::vector<double> positive) {
-    if (positive.empty()) return;
-    std::sort(positive.begin(), positive.end());
-    low_ = std::log10(positive[positive.size() / 100]);
-    high_ = std::log10(positive[positive.size() - 1 - positive.size() / 1000]);
-    if (!(high_ > low_)) high_ = low_ + 1;
-  }
-  double operator()(double v) const { return (std::log10(v) - low_) / (high_ - low_); }
-
- private:
-  double low_ = 0, high_ = 1;
-};
 
 // A pixel of a cairo RGB24 surface.
 std::uint32_t packed(const Rgb& c) {
