@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <optional>
 
+#include "engine/calibrate/quantile.h"
 #include "engine/error.h"
 
 namespace vokip {
@@ -20,9 +20,7 @@ constexpr double kLeastShareFound = 0.2;
 constexpr double kProbeWindowPx = 40;
 
 double median_of(std::vector<double> v) {
-  const std::size_t mid = v.size() / 2;
-  std::nth_element(v.begin(), v.begin() + mid, v.end());
-  return v[mid];
+  return quantile_in_place(&v, 0.5);
 }
 
 // The calibrant's rings that the wavelength reaches, by ascending 2-theta.

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "engine/calibrate/quantile.h"
+
 namespace vokip {
 
 namespace {
@@ -87,11 +89,8 @@ void clip_extremes(Grid* g) {
     if (!std::isnan(value)) values.push_back(value);
   }
   if (values.size() < 100) return;
-  const std::size_t low_at = values.size() / 1000, high_at = values.size() - 1 - low_at;
-  std::nth_element(values.begin(), values.begin() + low_at, values.end());
-  const float low = values[low_at];
-  std::nth_element(values.begin(), values.begin() + high_at, values.end());
-  const float high = values[high_at];
+  const float low = quantile_in_place(&values, 0.001);
+  const float high = quantile_in_place(&values, 0.999);
   for (float& value : g->v) {
     if (!std::isnan(value)) value = std::clamp(value, low, high);
   }
@@ -145,8 +144,9 @@ class CircleScore {
         ++counts_[circle];
       }
     }
-    // sum^2 / (count r) = mean^2 x count / r: the mean's square times the
-    // share of the circle (2 pi r pixels when whole) with data.
+    // sum^2 / (count r^2) = mean^2 x (count / r) / r: the mean's square,
+    // times the share of the circle with data (2 pi r pixels when whole),
+    // over the radius, so that inner circles count most.
     double score = 0;
     for (std::size_t circle = least_circle_; circle < sums_.size(); ++circle) {
       if (counts_[circle] >= 8) {

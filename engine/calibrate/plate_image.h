@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "engine/formats/mask.h"
@@ -25,8 +26,6 @@ class PlateImage {
   float at(int column, int row) const {
     return values_[static_cast<std::size_t>(row) * width_ + column];
   }
-  using Values = std::vector<float, HugePageAllocator<float>>;
-  const Values& values() const { return values_; }
 
   // Bilinear interpolation at (x, y) in the pixel frame, where pixel (c, r)
   // has its centre at (c + 0.5, r + 0.5): NaN outside the pixel centres'
@@ -44,11 +43,11 @@ class PlateImage {
     return static_cast<float>(upper + fy * (lower - upper));
   }
 
-  static constexpr float kNoData = NAN;
+  static constexpr float kNoData = std::numeric_limits<float>::quiet_NaN();
 
  private:
   int width_ = 0, height_ = 0;
-  Values values_;
+  std::vector<float, HugePageAllocator<float>> values_;
 };
 
 }  // namespace vokip

@@ -5,6 +5,8 @@
 #include <limits>
 #include <optional>
 
+#include "engine/calibrate/quantile.h"
+
 namespace vokip {
 
 namespace {
@@ -13,15 +15,14 @@ const double kPi = 2 * std::asin(1.0);
 
 struct Peak {
   double position;  // in samples from the window's start
-  double height;
-  double width;  // in samples
+  double width;     // at half height, in samples
 };
 
 // The highest peak of a window of samples between its two margins, above
 // the straight line through the margins' medians, when it is significant
-// against the noise in the margins and falls to half its height
-// on both sides inside the window with flanks that come back to the line.
-// Keeps its buffers from window to window.
+// against the noise in the margins, falls to half its height on both sides
+// inside the window and has flanks that keep to the line. Keeps its buffers
+// from window to window.
 class PeakFinder {
  public:
   std::optional<Peak> operator()(const std::vector<double>& v, int margin,
@@ -64,7 +65,7 @@ class PeakFinder {
     const double left =
         first - 1 + (half - excess_[first - 1]) / (excess_[first] - excess_[first - 1]);
     const double right = last + (excess_[last] - half) / (excess_[last] - excess_[last + 1]);
-    return Peak{moment / weight, height, right - left};
+    return Peak{moment / weight, right - left};
   }
 
  private:
@@ -88,9 +89,7 @@ class PeakFinder {
   template <class It>
   double median_of(It begin, It end) {
     scratch_.assign(begin, end);
-    const std::size_t mid = scratch_.size() / 2;
-    std::nth_element(scratch_.begin(), scratch_.begin() + mid, scratch_.end());
-    return scratch_[mid];
+    return quantile_in_place(&scratch_, 0.5);
   }
 
   std::vector<double> excess_, differences_, deviations_, scratch_;
@@ -182,7 +181,6 @@ std::vector<RingPoint> find_ring_points(const PlateImage& image, const Geometry&
       p.x = g.center_x_px + rho * c / g.pixel_x_um;
       p.y = g.center_y_px + rho * s / g.pixel_y_um;
       p.ring = ring;
-      p.height = peak->height;
       p.width_px = width_px;
       points.push_back(p);
     }

@@ -15,7 +15,6 @@ namespace vokip {
 struct RingPoint {
   double x = 0, y = 0;
   int ring = 0;         // index into the rings' 2-theta list
-  double height = 0;    // above the local background
   double width_px = 0;  // full width at half height, along the search line
 };
 
