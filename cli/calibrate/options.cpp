@@ -9,9 +9,10 @@ namespace vokip {
 namespace {
 
 constexpr char kExamples[] =
-    R"(The beam centre is looked for near the given one (the header's or --center)
-or, when there is none, anywhere in the middle half of the image; the rings
-are then found one after another from the innermost, and distance, beam
+    R"(The beam centre is looked for within 64 pixels of the given one (the
+header's, the .poni's or --center's) or, when there is none, anywhere in the
+middle half of the image; the rings are then found one after another from
+the innermost, and distance, beam
 centre, tilt and tilt direction (and with --refine-wavelength the wavelength)
 fitted to them by least squares. The result is printed with standard
 uncertainties and as the options that give vokip-reduce this geometry.
