@@ -8,6 +8,15 @@
 
 namespace vokip {
 
+void decode_stream(const std::uint8_t* stream, std::int64_t length, std::uint16_t* output,
+                   std::int64_t n, std::int64_t w) {
+  const UnpackResult decoded = unpack_image(stream, length, output, n, w);
+  if (decoded.pixels < n) {
+    throw Error("packed stream cut short: it ends before the last of the " + std::to_string(n) +
+                " pixels");
+  }
+}
+
 void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
   width_ = h.size;
   height_ = h.size;
@@ -15,13 +24,8 @@ void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
   low_.resize(static_cast<std::size_t>(n));
   // A one-pixel-wide image predicts from the output's prior content.
   if (width_ == 1) std::fill(low_.begin(), low_.end(), 0);
-  const UnpackResult decoded = unpack_image(
-      file + h.stream_offset, static_cast<std::int64_t>(h.stream_length), low_.data(), n, width_);
-  if (decoded.pixels < n) {
-    throw Error("packed stream cut short: it ends before the last of the " + std::to_string(n) +
-                " pixels");
-  }
-
+  decode_stream(file + h.stream_offset, static_cast<std::int64_t>(h.stream_length), low_.data(), n,
+                width_);
   index_overflow(h.overflow);
 }
 

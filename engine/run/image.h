@@ -11,6 +11,13 @@
 
 namespace vokip {
 
+// Decodes the n pixels of an image w pixels wide from a bare packed stream of
+// length bytes with the module's core. The output's prior content enters
+// when w is 1 (the predictor reads it). Throws Error when the stream ends
+// before the last pixel.
+void decode_stream(const std::uint8_t* stream, std::int64_t length, std::uint16_t* output,
+                   std::int64_t n, std::int64_t w);
+
 class Image {
  public:
   // Decodes the packed stream of the parsed file into this image, reusing
