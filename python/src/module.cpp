@@ -60,8 +60,13 @@ PYBIND11_MODULE(_vokip, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const vokip::Error& e) {
-      PyErr_SetString(e.kind() == vokip::Error::Kind::io ? PyExc_OSError : PyExc_ValueError,
-                      e.what());
+      // A message may quote a damaged file's bytes: those that are not
+      // UTF-8 are shown as escapes.
+      const std::string message = e.what();
+      const py::object text = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(
+          message.data(), static_cast<Py_ssize_t>(message.size()), "backslashreplace"));
+      PyErr_SetObject(e.kind() == vokip::Error::Kind::io ? PyExc_OSError : PyExc_ValueError,
+                      text.ptr());
     }
   });
 

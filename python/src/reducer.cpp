@@ -175,7 +175,7 @@ class Reducer {
     {
       const py::gil_scoped_release unlocked;
       const std::lock_guard<std::mutex> lock(mutex_);
-      check_shape(rows, columns, "");
+      check_shape(rows, columns);
       image_.assign(data, columns, rows);
       use_plan(array_spec(rows, columns));
       profile = reduce_image(*plan_, image_, request_.run, &workspaces_);
@@ -202,7 +202,7 @@ class Reducer {
           decode_error = e.what();
         }
         const PlanSpec spec = plan_spec(header, request_);
-        check_shape(spec.height, spec.width, path + ": ");
+        check_shape(spec.height, spec.width);
         use_plan(spec);
         if (!decode_error.empty()) throw Error(decode_error);
         profile = reduce_image(*plan_, image_, request_.run, &workspaces_);
@@ -257,11 +257,11 @@ class Reducer {
   }
 
   // A Reducer plans for one image size: the one it was given, or its first image's.
-  void check_shape(int rows, int columns, const std::string& about) {
+  void check_shape(int rows, int columns) {
     if (!shape_) {
       shape_ = {rows, columns};
     } else if (shape_->first != rows || shape_->second != columns) {
-      throw Error(about + "the image's shape " + shape_text(rows, columns) +
+      throw Error("the image's shape " + shape_text(rows, columns) +
                   " is not the shape this Reducer plans for, " +
                   shape_text(shape_->first, shape_->second) +
                   ": images of another size need a Reducer of their own");
