@@ -1,6 +1,8 @@
 // The module's procedures on NumPy arrays: the polar angle and azimuth maps
 // and the two integrations, through the same cores the host's procedures
 // call.
+#include <pybind11/stl.h>
+
 #include <algorithm>
 #include <string>
 
@@ -21,44 +23,42 @@ std::vector<py::ssize_t> dims_of(const Doubles& a) {
   return std::vector<py::ssize_t>(a.shape(), a.shape() + a.ndim());
 }
 
-// The coordinates a map reads. Without a shape, coordinates of one shape
-// are taken pair by pair and others as a grid, rows by y and columns by x.
-// The module takes pairs whenever the coordinate that decides its mode has
-// as many values as the output, as in a grid of one row (polar angle) or
-// one column (azimuth); such a grid's other coordinate is repeated, which
-// gives each element the values the grid would.
+// The coordinates a map reads. Without a shape, x and y broadcast against
+// each other as NumPy's arrays do: a row of x against a column of y is the
+// module's grid (x per column, y per row), anything else pairs of
+// coordinates. With a shape, the module's own rule decides.
 struct MapCall {
   Doubles x, y;
   std::vector<py::ssize_t> shape;
   py::ssize_t n = 0, w = 0;
 
-  MapCall(Doubles x_in, Doubles y_in, const py::object& shape_in, bool mode_by_x)
+  MapCall(Doubles x_in, Doubles y_in, const py::object& shape_in)
       : x(std::move(x_in)), y(std::move(y_in)) {
-    const bool grid = !shape_in.is_none() ? false : dims_of(x) != dims_of(y);
     if (!shape_in.is_none()) {
       shape = shape_of(shape_in);
-    } else if (grid) {
-      shape = {y.size(), x.size()};
     } else {
-      shape = dims_of(x);
+      const py::module_ np = py::module_::import("numpy");
+      shape = np.attr("broadcast_shapes")(py::tuple(py::cast(dims_of(x))),
+                                          py::tuple(py::cast(dims_of(y))))
+                  .cast<std::vector<py::ssize_t>>();
+      // A grid of one row or column is pairs in the module's rule.
+      const bool grid = shape.size() == 2 && shape[0] > 1 && shape[1] > 1 && x.size() == shape[1] &&
+                        y.size() == shape[0] && (x.ndim() == 1 || x.shape(0) == 1) &&
+                        y.ndim() == 2 && y.shape(1) == 1;
+      if (!grid && (dims_of(x) != shape || dims_of(y) != shape)) {
+        const py::tuple both = np.attr("broadcast_arrays")(x, y);
+        x = Doubles::ensure(both[0]);
+        y = Doubles::ensure(both[1]);
+      }
     }
     n = element_count(shape);
     w = row_length(shape);
-    if (grid) {
-      Doubles& decides = mode_by_x ? x : y;
-      Doubles& other = mode_by_x ? y : x;
-      if (decides.size() == n && other.size() == 1 && n > 1) {
-        Doubles repeated(n);
-        std::fill(repeated.mutable_data(), repeated.mutable_data() + n, other.at(0));
-        other = repeated;
-      }
-    }
   }
 };
 
 py::array_t<double> polar_angles(double distance, double tilt, double direction, Doubles x,
                                  Doubles y, const py::object& shape) {
-  MapCall call(std::move(x), std::move(y), shape, true);
+  MapCall call(std::move(x), std::move(y), shape);
   py::array_t<double> out(call.shape);
   double* o = out.mutable_data();
   {
@@ -70,7 +70,7 @@ py::array_t<double> polar_angles(double distance, double tilt, double direction,
 }
 
 py::array_t<double> azimuths(Doubles y, Doubles x, const py::object& shape) {
-  MapCall call(std::move(x), std::move(y), shape, false);
+  MapCall call(std::move(x), std::move(y), shape);
   py::array_t<double> out(call.shape);
   double* o = out.mutable_data();
   {
@@ -118,11 +118,13 @@ times the coordinates' (mm with coordinates in micrometres), turned by
 (-sin direction, cos direction). x and y are the pixels' coordinates from
 the beam centre.
 
-Without `shape`, x and y of one shape give one angle per pair (x[i], y[i]),
-and otherwise a grid of len(y) rows and len(x) columns (column c takes
-x[c], row r y[r]). With `shape`, the module's own rule decides: pairs when
-x has as many values as the output, a grid whose rows are the shape's last
-dimension long otherwise. An element whose coordinates are missing is NaN.)");
+Without `shape`, x and y broadcast against each other as NumPy's arrays
+do: x of shape (columns,) and y of shape (rows, 1) give the image's grid
+(column c takes x[c], row r y[r]), arrays of one shape one angle per pair.
+With `shape`, the module's own rule decides: pairs when x has as many
+values as the output, otherwise a grid whose rows are the shape's last
+dimension long, x per column and y per row. An element whose coordinates
+are missing is NaN.)");
   m.def("azimuths", &azimuths, py::arg("y"), py::arg("x"), py::arg("shape") = py::none(),
         R"(azimuths(y, x, shape=None) -> numpy.ndarray
 
@@ -131,10 +133,11 @@ counted from +x towards +y (the module's AZIMUTHIMAGEPLATE; y comes first,
 as there). A coordinate that is 0 is taken as 1, so a pixel on an axis gets
 the angle of its neighbour one unit off.
 
-Without `shape`, y and x of one shape give one azimuth per pair, and
-otherwise a grid of len(y) rows and len(x) columns. With `shape`, the
-module's rule decides: pairs when y has as many values as the output, a
-grid otherwise. An element whose coordinates are missing is NaN.)");
+Without `shape`, y and x broadcast against each other as NumPy's arrays
+do: y of shape (rows, 1) and x of shape (columns,) give the image's grid,
+arrays of one shape one azimuth per pair. With `shape`, the module's rule
+decides: pairs when y has as many values as the output, a grid otherwise.
+An element whose coordinates are missing is NaN.)");
   m.def("integrate", &integrate, py::arg("keys"), py::arg("values"), py::arg("centres"),
         py::arg("median") = false,
         R"(integrate(keys, values, centres, median=False) -> (a, b, c)

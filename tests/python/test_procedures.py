@@ -24,7 +24,7 @@ def test_polar_angles_equal_the_core_on_grids_and_pairs():
     x = (np.arange(37) - 18.4) * 150.0
     y = (np.arange(23) - 11.7) * 150.0
     for tilt, direction in ((0, 0), (2.5, 40), (-7, 200)):
-        grid = vokip.polar_angles(150, tilt, direction, x, y)
+        grid = vokip.polar_angles(150, tilt, direction, x, y[:, None])
         assert grid.shape == (23, 37)
         assert np.array_equal(grid, core_polar(150, tilt, direction, x, y, (23, 37)))
         px, py = rng.normal(0, 5e4, (2, 6, 9))
@@ -32,9 +32,9 @@ def test_polar_angles_equal_the_core_on_grids_and_pairs():
         assert pairs.shape == (6, 9)
         assert np.array_equal(pairs, core_polar(150, tilt, direction, px, py, (6, 9)))
     # Other types and layouts are converted, giving the same angles.
-    assert np.array_equal(vokip.polar_angles(150, 1, 2, x.astype(np.float32), np.repeat(y, 2)[::2]),
+    assert np.array_equal(vokip.polar_angles(150, 1, 2, x.astype(np.float32), np.repeat(y, 2)[::2][:, None]),
                           core_polar(150, 1, 2, x.astype(np.float32), y, (23, 37)))
-    assert np.array_equal(vokip.polar_angles(150, 1, 2, list(x), np.asfortranarray(y)),
+    assert np.array_equal(vokip.polar_angles(150, 1, 2, list(x), np.asfortranarray(y[:, None])),
                           core_polar(150, 1, 2, x, y, (23, 37)))
 
 
@@ -58,16 +58,20 @@ def test_polar_angles_follow_the_modules_addressing_with_a_shape():
     # Elements whose coordinates are missing are NaN.
     missing = vokip.polar_angles(1, 3, 10, x, y, shape=(3, 3))
     assert np.isnan(missing[2]).all() and np.array_equal(missing[:2], grid)
-    # One row of a grid holds the values the same row of a larger grid does,
-    # although the module takes a row as pairs.
+    # One row, given as pairs, holds the values the same row of a grid does;
+    # so do coordinates broadcast otherwise.
     row = vokip.polar_angles(1, 3, 10, x, y[:1])
-    assert row.shape == (1, 3) and np.array_equal(row[0], grid[0])
+    assert row.shape == (3,) and np.array_equal(row, grid[0])
+    spread = vokip.polar_angles(1, 3, 10, np.tile(x, (2, 1)), y[:, None])
+    assert np.array_equal(spread, grid)
+    with pytest.raises(ValueError):
+        vokip.polar_angles(1, 3, 10, x, y)
 
 
 def test_azimuths_equal_the_core_and_are_the_defined_ones():
     x = np.arange(-20, 21) * 100.0
     y = np.arange(-9, 12) * 100.0
-    grid = vokip.azimuths(y, x)
+    grid = vokip.azimuths(y[:, None], x)
     assert grid.shape == (21, 41)
     assert np.array_equal(grid, core_azimuth(y, x, (21, 41)))
     quadrants = vokip.azimuths([1, 1, -1, -1], [1, -1, -1, 1])
@@ -77,7 +81,7 @@ def test_azimuths_equal_the_core_and_are_the_defined_ones():
                                      np.degrees(np.arctan2(5, 1)), 45], abs=1e-12)
     shaped = vokip.azimuths([1.0, 2.0], [3.0, -4.0, 5.0], shape=(2, 3))
     assert shaped[1, 2] == vokip.azimuths([2.0], [5.0])[0]
-    column = vokip.azimuths(y, x[:1])
+    column = vokip.azimuths(y[:, None], x[:1])
     assert column.shape == (21, 1) and np.array_equal(column[:, 0], grid[:, 0])
 
 
