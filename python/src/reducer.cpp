@@ -84,7 +84,10 @@ py::dict geometry_dict(const Geometry& g) {
 
 std::optional<double> number(const char* name, const py::handle& v) {
   if (v.is_none()) return std::nullopt;
-  const double x = v.cast<double>();
+  if (py::isinstance<py::str>(v) || !py::hasattr(v, "__float__")) {
+    throw py::type_error(std::string(name) + " must be a number");
+  }
+  const double x = py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>();
   if (!std::isfinite(x)) throw py::value_error(std::string(name) + " must be a finite number");
   return x;
 }
@@ -93,10 +96,10 @@ std::optional<double> number(const char* name, const py::handle& v) {
 std::pair<std::optional<double>, std::optional<double>> pair_of(const char* name,
                                                                 const py::handle& v,
                                                                 bool may_be_open) {
-  const auto items = v.cast<py::sequence>();
-  if (py::isinstance<py::str>(v) || items.size() != 2) {
+  if (py::isinstance<py::str>(v) || !py::isinstance<py::sequence>(v) || py::len(v) != 2) {
     throw py::value_error(std::string(name) + " takes two numbers");
   }
+  const auto items = v.cast<py::sequence>();
   std::pair<std::optional<double>, std::optional<double>> out{number(name, items[0]),
                                                               number(name, items[1])};
   if (!may_be_open && (!out.first || !out.second)) {
@@ -178,6 +181,7 @@ class Reducer {
       check_shape(rows, columns);
       image_.assign(data, columns, rows);
       use_plan(array_spec(rows, columns));
+      shape_ = {rows, columns};
       profile = reduce_image(*plan_, image_, request_.run, &workspaces_);
     }
     return to_python(std::move(profile));
@@ -204,6 +208,7 @@ class Reducer {
         const PlanSpec spec = plan_spec(header, request_);
         check_shape(spec.height, spec.width);
         use_plan(spec);
+        shape_ = {spec.height, spec.width};
         if (!decode_error.empty()) throw Error(decode_error);
         profile = reduce_image(*plan_, image_, request_.run, &workspaces_);
       } catch (const Error& e) {
@@ -214,15 +219,25 @@ class Reducer {
   }
 
   py::object shape() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (!shape_) return py::none();
-    return py::make_tuple(shape_->first, shape_->second);
+    std::optional<std::pair<int, int>> shape;
+    {
+      const py::gil_scoped_release unlocked;
+      const std::lock_guard<std::mutex> lock(mutex_);
+      shape = shape_;
+    }
+    if (!shape) return py::none();
+    return py::make_tuple(shape->first, shape->second);
   }
 
   py::object geometry() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (!plan_) return py::none();
-    return geometry_dict(plan_->spec().geometry);
+    std::shared_ptr<const Plan> plan;
+    {
+      const py::gil_scoped_release unlocked;
+      const std::lock_guard<std::mutex> lock(mutex_);
+      plan = plan_;
+    }
+    if (!plan) return py::none();
+    return geometry_dict(plan->spec().geometry);
   }
 
   std::string unit() const { return unit_name(request_.unit); }
@@ -257,10 +272,8 @@ class Reducer {
   }
 
   // A Reducer plans for one image size: the one it was given, or its first image's.
-  void check_shape(int rows, int columns) {
-    if (!shape_) {
-      shape_ = {rows, columns};
-    } else if (shape_->first != rows || shape_->second != columns) {
+  void check_shape(int rows, int columns) const {
+    if (shape_ && (shape_->first != rows || shape_->second != columns)) {
       throw Error("the image's shape " + shape_text(rows, columns) +
                   " is not the shape this Reducer plans for, " +
                   shape_text(shape_->first, shape_->second) +
@@ -314,7 +327,7 @@ std::unique_ptr<Reducer> make_reducer(
     throw py::value_error("give either bins or bin_width, not both");
   }
   if (!bins.is_none()) {
-    const auto count = bins.cast<long long>();
+    const auto count = py::module_::import("operator").attr("index")(bins).cast<long long>();
     if (count < 1 || count > kMostBins) {
       throw py::value_error("bins must be 1 to " + std::to_string(kMostBins));
     }

@@ -168,6 +168,16 @@ def test_bad_images_and_keywords_are_refused(rings, inputs):
                                "the distance must be a positive number of mm")):
         with pytest.raises(ValueError, match=message):
             vokip.Reducer(**keywords)
+    with pytest.raises(ValueError, match="center takes two numbers"):
+        vokip.Reducer(center=5)
+    for keywords in ({"distance": "far"}, {"bins": 10.5}):
+        with pytest.raises(TypeError):
+            vokip.Reducer(**keywords)
+    # An image the plan cannot take leaves the Reducer free for the next.
+    masked = vokip.Reducer(mask=np.zeros((300, 300)), **geometry)
+    with pytest.raises(ValueError, match="^the mask is 300 x 300 pixels, the image 300 x 200"):
+        masked.integrate(written[:200])
+    assert masked.shape is None and len(masked.integrate(written).count) > 0
     # The files a Reducer is given fail as vokip-reduce's options do.
     missing = inputs["mask"].with_name("none.pgm")
     expected = command_line_message(rings[0], "--mask", missing)
