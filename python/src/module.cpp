@@ -52,6 +52,9 @@ PYBIND11_MODULE(_vokip, m) {
       "decoder, the module's geometry and integration procedures, and the reduction\n"
       "engine of vokip-reduce, on NumPy arrays.";
   m.attr("__version__") = kVokipVersion;
+  // Each docstring starts with its own signature line.
+  py::options options;
+  options.disable_function_signatures();
 
   // The engine's one error convention: a damaged or unusable input is a
   // ValueError, a refused read or write an OSError, each with the one line

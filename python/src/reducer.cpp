@@ -441,8 +441,11 @@ Iterating gives (radial, intensity, sigma, count), so that
       .def_readonly("pixels", &PyProfile::pixels,
                     "the image's pixels by what became of them: total, zero (no data), masked, "
                     "off_sector, off_range, outside_limits, used")
-      .def("__iter__", [](const PyProfile& p) { return py::iter(p.main()); })
-      .def("__len__", [](const PyProfile&) { return 4; })
+      .def(
+          "__iter__", [](const PyProfile& p) { return py::iter(p.main()); },
+          "iter(profile): radial, intensity, sigma, count")
+      .def(
+          "__len__", [](const PyProfile&) { return 4; }, "len(profile): 4, the arrays unpacked")
       .def("__repr__", [](const PyProfile& p) {
         return "<vokip.Profile: " + std::to_string(py::len(p.radial)) + " bins in " + p.unit +
                ", " + p.statistic + ", error model " + p.error_model + ">";
@@ -503,7 +506,8 @@ time.)")
            py::arg("low") = py::none(), py::arg("high") = py::none(), py::arg("dark") = py::none(),
            py::arg("flat") = py::none(), py::arg("polarization") = py::none(),
            py::arg("solid_angle") = true, py::arg("error_model") = py::none(),
-           py::arg("shape") = py::none(), py::arg("threads") = 2)
+           py::arg("shape") = py::none(), py::arg("threads") = 2,
+           "Reducer(*, poni=None, distance=None, ...): see the class's description.")
       .def("integrate", &Reducer::integrate, py::arg("image"),
            R"(integrate(image) -> Profile
 
