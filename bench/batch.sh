@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # A batch of 3450 x 3450 MAR345 images with one geometry, reduced by
-#   - vokip-reduce as built from this tree,
+#   - vokip-reduce as built from this tree: without corrections (as the
+#     earlier tool), with its default solid-angle correction, and with
+#     --polarization 0.99 --error-model poisson,
 #   - vokip-reduce as it was at an earlier revision (PREVIOUS, default
 #     7891e94, the last one before plans), built beside it,
 #   - fabio + pyFAI in one Python process (Debian's python3-fabio and
-#     python3-pyfai),
+#     python3-pyfai), without and with the same corrections,
 # each run in turn, REPEATS times. Steady state per image is (time of the
 # whole batch - time of its first image alone) / (images - 1), from whole
 # process runs; peak memory is the batch's maximum resident set
 # (/usr/bin/time -v). First the two vokip-reduce builds reduce a set of
-# cases on 1200 x 1200 images and their outputs are compared byte for byte.
+# cases on 1200 x 1200 images (this one without the solid-angle correction
+# the earlier one did not have) and their profiles' numbers are compared
+# byte for byte (the .xy's and .chi's data lines, the whole .csv).
 #   bench/batch.sh [IMAGES] [REPEATS]     (defaults 7 and 3)
 # Needs: what scripts/setup.sh installs, python3-fabio, python3-pyfai.
 set -euo pipefail
@@ -65,20 +69,30 @@ for k in "${!options[@]}"; do
     for tool in old new; do
       out=$cases/$tool-$k
       mkdir -p "$out"
-      exe=$old && [ $tool = new ] && exe=$current
-      # shellcheck disable=SC2086
-      "$exe" "$cases/$image.mar1200" ${options[$k]} --all -q -o "$out"
+      if [ $tool = new ]; then
+        # shellcheck disable=SC2086
+        "$current" "$cases/$image.mar1200" ${options[$k]} --no-solid-angle --chi --csv -q -o "$out"
+      else
+        # shellcheck disable=SC2086
+        "$old" "$cases/$image.mar1200" ${options[$k]} --chi --csv -q -o "$out"
+      fi
     done
-    for ext in xy chi csv svg; do
-      if ! cmp -s <(sed 1d "$cases/old-$k/$image.$ext" | sed '/vokip-reduce /d') \
-                  <(sed 1d "$cases/new-$k/$image.$ext" | sed '/vokip-reduce /d'); then
+    for ext in xy chi csv; do
+      numbers() {
+        case $ext in
+          xy) grep -v '^#' "$1" ;;
+          chi) sed 1,4d "$1" ;;
+          csv) cat "$1" ;;
+        esac
+      }
+      if ! cmp -s <(numbers "$cases/old-$k/$image.$ext") <(numbers "$cases/new-$k/$image.$ext"); then
         echo "differ: $image.$ext with '${options[$k]}'"
         differ=$((differ + 1))
       fi
     done
   done
 done
-echo "outputs compared: ${#options[@]} option sets x 2 images x 4 formats, $differ differ"
+echo "outputs compared: ${#options[@]} option sets x 2 images x 3 formats, $differ differ"
 
 # The batch.
 batch=$work/batch
@@ -98,12 +112,20 @@ run() {
 }
 log=$work/times.log
 : >"$log"
+tools=(previous current solid-angle corrected pyfai pyfai-corrected)
 for ((r = 0; r < repeats; r++)); do
-  for tool in previous current pyfai; do
+  for tool in "${tools[@]}"; do
     case $tool in
       previous) cmd=("$old" "${geometry[@]}" -q -o "$work/out-previous") ;;
-      current) cmd=("$current" "${geometry[@]}" -q -o "$work/out-current") ;;
+      current) cmd=("$current" "${geometry[@]}" --no-solid-angle -q -o "$work/out-current") ;;
+      solid-angle) cmd=("$current" "${geometry[@]}" -q -o "$work/out-current") ;;
+      corrected)
+        cmd=("$current" "${geometry[@]}" --polarization 0.99 --error-model poisson -q -o "$work/out-current")
+        ;;
       pyfai) cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" 150 1726.3 1722.6 100 0.5 40 3000) ;;
+      pyfai-corrected)
+        cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" --corrected 150 1726.3 1722.6 100 0.5 40 3000)
+        ;;
     esac
     run "$tool-one" "$log" "${cmd[@]}" "${files[0]}"
     run "$tool-all" "$log" "${cmd[@]}" "${files[@]}"
@@ -118,15 +140,17 @@ for line in open(log):
     name, seconds, kb = line.split()
     runs.setdefault(name, []).append((float(seconds), int(kb)))
 steady = {}
-for tool in ("previous", "current", "pyfai"):
+for tool in ("previous", "current", "solid-angle", "corrected", "pyfai", "pyfai-corrected"):
     one, all_ = runs[tool + "-one"], runs[tool + "-all"]
     per = [(a[0] - o[0]) / (n - 1) for o, a in zip(one, all_)]
     steady[tool] = statistics.median(per)
-    print(f"{tool:8s}: one image {statistics.median(o[0] for o in one):.2f} s, "
+    print(f"{tool:15s}: one image {statistics.median(o[0] for o in one):.2f} s, "
           f"{n} images {statistics.median(a[0] for a in all_):.2f} s, "
           f"steady state {steady[tool] * 1000:.0f} ms per image "
           f"(runs {', '.join(f'{p * 1000:.0f}' for p in per)}), "
           f"peak {max(a[1] for a in all_) / 1024:.0f} MiB")
-print(f"current / previous per image: {steady['current'] / steady['previous']:.2f}")
+for tool in ("current", "solid-angle", "corrected"):
+    print(f"{tool} / previous per image: {steady[tool] / steady['previous']:.2f}")
 print(f"pyfai / current per image: {steady['pyfai'] / steady['current']:.1f}")
+print(f"pyfai-corrected / corrected per image: {steady['pyfai-corrected'] / steady['corrected']:.1f}")
 PY

@@ -3,10 +3,12 @@
 user of those packages would: read each file with fabio, integrate it with
 one AzimuthalIntegrator set up once from the FIT2D-style geometry.
 
-  pyfai_batch.py DISTANCE_MM CENTER_X CENTER_Y PIXEL_UM TILT_DEG TILT_DIR_DEG BINS FILE...
+  pyfai_batch.py [--corrected] DISTANCE_MM CENTER_X CENTER_Y PIXEL_UM TILT_DEG TILT_DIR_DEG BINS FILE...
 
-Prints one line per file: its name and the seconds its read and integration
-took."""
+--corrected applies the solid angle and a polarization factor of 0.99 and
+asks for Poisson error bars, as vokip-reduce --polarization 0.99
+--error-model poisson does. Prints one line per file: its name and the
+seconds its read and integration took."""
 import sys
 import time
 
@@ -15,16 +17,23 @@ import pyFAI.azimuthalIntegrator
 
 
 def main():
-    distance, cx, cy, pixel, tilt, direction = (float(v) for v in sys.argv[1:7])
-    bins = int(sys.argv[7])
+    args = sys.argv[1:]
+    corrected = args[0] == "--corrected"
+    if corrected:
+        args = args[1:]
+    distance, cx, cy, pixel, tilt, direction = (float(v) for v in args[0:6])
+    bins = int(args[6])
     ai = pyFAI.azimuthalIntegrator.AzimuthalIntegrator()
     ai.setFit2D(distance, cx, cy, tilt=tilt, tiltPlanRotation=direction,
                 pixelX=pixel, pixelY=pixel)
-    for path in sys.argv[8:]:
+    options = {"correctSolidAngle": False}
+    if corrected:
+        options = {"correctSolidAngle": True, "polarization_factor": 0.99,
+                   "error_model": "poisson"}
+    for path in args[7:]:
         start = time.perf_counter()
         data = fabio.open(path).data
-        ai.integrate1d(data, bins, unit="2th_deg", correctSolidAngle=False,
-                       mask=(data == 0))
+        ai.integrate1d(data, bins, unit="2th_deg", mask=(data == 0), **options)
         print(path, time.perf_counter() - start, flush=True)
 
 

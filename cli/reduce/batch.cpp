@@ -11,10 +11,12 @@
 #include <system_error>
 
 #include "engine/error.h"
+#include "engine/formats/cake_files.h"
 #include "engine/formats/files.h"
 #include "engine/formats/image_files.h"
 #include "engine/formats/poni.h"
 #include "engine/formats/profile_writers.h"
+#include "engine/pictures/pictures.h"
 #include "vokip_version.h"
 
 namespace vokip {
@@ -56,6 +58,15 @@ std::vector<std::string> outputs_of(const Options& o, const std::string& input) 
   if (o.write_csv) paths.push_back(output_path(input, o.output_dir, ".csv"));
   if (o.write_svg) paths.push_back(output_path(input, o.output_dir, ".svg"));
   if (o.write_xye) paths.push_back(output_path(input, o.output_dir, ".xye"));
+  if (o.write_png) {
+    paths.push_back(output_path(input, o.output_dir, ".png"));
+    paths.push_back(output_path(input, o.output_dir, ".image.png"));
+  }
+  if (o.request.azimuth_bins > 0) {
+    paths.push_back(output_path(input, o.output_dir, ".cake.tif"));
+    paths.push_back(output_path(input, o.output_dir, ".cake.txt"));
+    paths.push_back(output_path(input, o.output_dir, ".cake.png"));
+  }
   return paths;
 }
 
@@ -99,12 +110,26 @@ std::vector<std::string> write_outputs(const Options& o, const FileReduction& r)
   const ProfileOrigin origin{base_name(r.path), std::string(kName) + " " + kVokipVersion,
                              describe_corrections(o)};
   const std::vector<std::string> paths = outputs_of(o, r.path);
-  std::vector<std::string> texts = {format_xy(r.profile, r.geometry, origin)};
-  if (o.write_chi) texts.push_back(format_chi(r.profile, r.geometry, origin));
-  if (o.write_csv) texts.push_back(format_csv(r.profile, r.geometry));
-  if (o.write_svg) texts.push_back(format_svg(r.profile, r.geometry, origin));
-  if (o.write_xye) texts.push_back(format_xye(r.profile));
-  for (std::size_t k = 0; k < paths.size(); ++k) write_file_atomically(paths[k], texts[k]);
+  auto bytes = [](const std::string& text) {
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+  };
+  // Every file is made before the first is written.
+  std::vector<std::vector<std::uint8_t>> contents = {
+      bytes(format_xy(r.profile, r.geometry, origin))};
+  if (o.write_chi) contents.push_back(bytes(format_chi(r.profile, r.geometry, origin)));
+  if (o.write_csv) contents.push_back(bytes(format_csv(r.profile, r.geometry)));
+  if (o.write_svg) contents.push_back(bytes(format_svg(r.profile, r.geometry, origin)));
+  if (o.write_xye) contents.push_back(bytes(format_xye(r.profile)));
+  if (o.write_png) {
+    contents.push_back(profile_png(r.profile, origin.input_name));
+    contents.push_back(r.image_picture);
+  }
+  if (o.request.azimuth_bins > 0) {
+    contents.push_back(encode_cake_tiff(r.profile, origin.input_name));
+    contents.push_back(bytes(format_cake_axes(r.profile, origin.input_name)));
+    contents.push_back(cake_png(r.profile, origin.input_name + ": cake"));
+  }
+  for (std::size_t k = 0; k < paths.size(); ++k) write_file_atomically(paths[k], contents[k]);
   return paths;
 }
 

@@ -105,7 +105,9 @@ Examples:
       --error-model poisson --xye --mask mask.edf
   vokip-reduce run1.mar3450 --distance 250 --center 1725.5,1719 --tilt 0.4 \
       --tilt-direction 95 --mask beamstop.pgm --range 2:35 --bins 3300
-  vokip-reduce 'campaign/*.mar3450' -o profiles --shard 3/10 --skip-existing)";
+  vokip-reduce 'campaign/*.mar3450' -o profiles --shard 3/10 --skip-existing
+  vokip-reduce samples/rings.mar1200 --cake 360 --png -o out
+      the cake and pictures of the profile and the image, to look at)";
 
 // The whole command line, bound to the options it fills.
 struct CommandLine {
@@ -134,6 +136,22 @@ struct CommandLine {
     app.add_flag("--csv", o->write_csv, "also write a .csv with every statistic of every bin")
         ->group(out);
     app.add_flag("--svg", o->write_svg, "also write an .svg plot of the profile")->group(out);
+    app.add_flag("--png", o->write_png,
+                 "also write PNG pictures: the profile's plot (.png) and the image (.image.png), "
+                 "log-scaled, pixels left out tinted, the beam centre and the strongest peaks' "
+                 "circles drawn")
+        ->group(out);
+    add_parsed(app, "--cake", "a whole number of azimuth bins, 1 to 3600",
+               "also write the cake: the profile's radial bins in N azimuth bins over 0 to 360 "
+               "degrees (or the --azimuth sector), as a 32-bit float TIFF (.cake.tif, rows = "
+               "azimuth bins), its axes (.cake.txt) and a picture (.cake.png)",
+               [o](const std::string& v) {
+                 long n = 0;
+                 if (!parse_whole(v, &n) || n < 1 || n > 3600) return false;
+                 o->request.azimuth_bins = static_cast<int>(n);
+                 return true;
+               })
+        ->group(out);
     app.add_flag("--xye", o->write_xye,
                  "also write a three-column .xye (needs --error-model), as GSAS-II and TOPAS "
                  "read it")
@@ -389,6 +407,7 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
   if (o.request.run.low && o.request.run.high && !(*o.request.run.high >= *o.request.run.low)) {
     return fail("--low must not lie above --high");
   }
+  o.request.image_picture = o.write_png;
   if (o.write_xye && o.request.run.error_model == ErrorModel::none) {
     return fail("--xye needs --error-model poisson or azimuthal");
   }

@@ -22,6 +22,7 @@ struct Options {
   std::string poni_version = "2.1";
   std::string output_dir;  // empty: beside each input
   bool write_chi = false, write_csv = false, write_svg = false, write_xye = false;
+  bool write_png = false;      // the profile's plot and the image's picture, as PNG
   std::optional<Shard> shard;  // from --shard
   bool skip_existing = false;
   bool quiet = false;       // no progress line, no summary

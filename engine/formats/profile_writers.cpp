@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/pictures/plot_frame.h"
+
 namespace vokip {
 
 namespace {
@@ -79,24 +81,6 @@ std::string xml_escaped(const std::string& text) {
       default:
         out += c;
     }
-  }
-  return out;
-}
-
-// Round tick positions covering [low, high].
-std::vector<double> ticks(double low, double high) {
-  const double span = high - low;
-  if (!(span > 0) || !std::isfinite(span)) return {low};
-  const double rough = span / 6;
-  const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
-  double step = magnitude;
-  for (double factor : {1.0, 2.0, 5.0, 10.0}) {
-    step = factor * magnitude;
-    if (step >= rough) break;
-  }
-  std::vector<double> out;
-  for (double t = std::ceil(low / step) * step; t <= high + step * 1e-9; t += step) {
-    out.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
   }
   return out;
 }
@@ -191,22 +175,12 @@ std::string format_csv(const Profile& p, const Geometry& g) {
 }
 
 std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
-  const double width = 900, height = 540, left = 90, right = 30, top = 60, bottom = 70;
-  const double plot_w = width - left - right, plot_h = height - top - bottom;
-  // The plot runs along the unit's axis (d falls as q grows).
-  double x_low = axis_value(p.unit, p.centre.front() - p.bin_width / 2);
-  double x_high = axis_value(p.unit, p.centre.back() + p.bin_width / 2);
-  if (x_low > x_high) std::swap(x_low, x_high);
-  double y_low = 0, y_high = 0;
-  for (std::size_t i = 0; i < p.centre.size(); ++i) {
-    if (p.count[i] == 0 || !std::isfinite(p.value[i])) continue;
-    y_low = std::min(y_low, p.value[i]);
-    y_high = std::max(y_high, p.value[i]);
-  }
-  if (!(y_high > y_low)) y_high = y_low + 1;
-  y_high += (y_high - y_low) * 0.05;
-  auto sx = [&](double x) { return left + (x - x_low) / (x_high - x_low) * plot_w; };
-  auto sy = [&](double y) { return top + plot_h - (y - y_low) / (y_high - y_low) * plot_h; };
+  const PlotFrame f = profile_frame(p);
+  const double width = f.width, height = f.height, left = f.left, top = f.top;
+  const double plot_w = f.box_width(), plot_h = f.box_height();
+  const double x_low = f.x_low, x_high = f.x_high, y_low = f.y_low, y_high = f.y_high;
+  auto sx = [&](double x) { return f.x(x); };
+  auto sy = [&](double y) { return f.y(y); };
 
   std::ostringstream s;
   s << printf_string(
@@ -222,14 +196,14 @@ std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin&
       "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
       "stroke=\"black\"/>\n",
       left, top, plot_w, plot_h);
-  for (double t : ticks(x_low, x_high)) {
+  for (double t : round_ticks(x_low, x_high)) {
     const double x = sx(t);
     s << printf_string(
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
         "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n",
         x, top + plot_h, x, top + plot_h + 6, x, top + plot_h + 22, t);
   }
-  for (double t : ticks(y_low, y_high)) {
+  for (double t : round_ticks(y_low, y_high)) {
     const double y = sy(t);
     s << printf_string(
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"

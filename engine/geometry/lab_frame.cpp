@@ -122,12 +122,27 @@ void LabFrame::chi_row(int row, int width, double* chi_deg) const {
     double t3;
     ray(c, row, &t1[c], &chi_deg[c], &t3);
   }
-  atan2_each(t1.data(), chi_deg, chi_deg, width);
-  for (int c = 0; c < width; ++c) {
-    double chi = chi_deg[c] / kDegree;
+  chi_from_components(t1.data(), chi_deg, width);
+}
+
+void LabFrame::chi_of(const std::uint32_t* pixels, std::int64_t count, int width,
+                      double* chi_deg) const {
+  std::vector<double> t1(static_cast<std::size_t>(count));
+  for (std::int64_t k = 0; k < count; ++k) {
+    double t3;
+    ray(pixels[k] % width, pixels[k] / width, &t1[k], &chi_deg[k], &t3);
+  }
+  chi_from_components(t1.data(), chi_deg, count);
+}
+
+// chi = atan2(t1, t2) in degrees, 0 to 360; t2 comes in chi_deg.
+void LabFrame::chi_from_components(const double* t1, double* chi_deg, std::int64_t count) const {
+  atan2_each(t1, chi_deg, chi_deg, count);
+  for (std::int64_t k = 0; k < count; ++k) {
+    double chi = chi_deg[k] / kDegree;
     if (chi < 0) chi += 360;
     if (chi >= 360) chi -= 360;
-    chi_deg[c] = chi;
+    chi_deg[k] = chi;
   }
 }
 

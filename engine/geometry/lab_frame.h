@@ -9,6 +9,7 @@
 // 0 along +x (columns), 90 degrees along +y (rows). Rot3 turns chi only.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "engine/geometry/geometry.h"
@@ -45,8 +46,11 @@ class LabFrame {
 
   // Azimuths chi in degrees, 0 to 360, of the width pixels of a row.
   void chi_row(int row, int width, double* chi_deg) const;
+  // The same of the listed pixels (row-major indices in an image of width).
+  void chi_of(const std::uint32_t* pixels, std::int64_t count, int width, double* chi_deg) const;
 
  private:
+  void chi_from_components(const double* t1, double* chi_deg, std::int64_t count) const;
   // t = R v of the pixel's centre, v = (y - Poni1, x - Poni2, Distance).
   void ray(double column, double row, double* t1, double* t2, double* t3) const;
 

@@ -138,7 +138,8 @@ void check_size(const char* what, int width, int height, const PlanSpec& spec) {
 
 bool PlanSpec::operator==(const PlanSpec& o) const {
   return width == o.width && height == o.height && geometry == o.geometry && mask == o.mask &&
-         sector == o.sector && bins == o.bins && unit == o.unit && corrections == o.corrections;
+         sector == o.sector && bins == o.bins && unit == o.unit && corrections == o.corrections &&
+         azimuth_bins == o.azimuth_bins;
 }
 
 Plan::Plan(const PlanSpec& spec) : spec_(spec) {
@@ -265,11 +266,50 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
     darks_.resize(static_cast<std::size_t>(members_));
     for (std::int64_t i = 0; i < members_; ++i) darks_[i] = dark[order_[i]];
   }
+  if (spec.azimuth_bins > 0) group_by_azimuth(lab);
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());
   std::copy(masked.begin(), masked.end(), order_.begin() + members_);
   std::copy(off_sector.begin(), off_sector.end(), order_.begin() + masked_end_);
   std::copy(without_angle.begin(), without_angle.end(), order_.begin() + off_sector_end_);
+}
+
+void Plan::group_by_azimuth(const LabFrame& lab) {
+  // Over the sector, or the whole circle.
+  AzimuthBins& bins = azimuth_bins_;
+  bins.count = spec_.azimuth_bins;
+  bins.from_deg = 0;
+  double span = 360;
+  if (spec_.sector && spec_.sector->to_deg - spec_.sector->from_deg < 360) {
+    bins.from_deg = spec_.sector->from_deg;
+    span = spec_.sector->to_deg - spec_.sector->from_deg;
+  }
+  bins.width_deg = span / bins.count;
+  double from = std::fmod(bins.from_deg, 360.0);
+  if (from < 0) from += 360;
+
+  // Each member's azimuth bin, then the members counted into their groups,
+  // in their order.
+  std::vector<std::uint16_t> group(static_cast<std::size_t>(members_));
+  cake_group_starts_.assign(static_cast<std::size_t>(bins.count) + 1, 0);
+  std::vector<double> chi(static_cast<std::size_t>(kListBlock));
+  for (std::int64_t first = 0; first < members_; first += kListBlock) {
+    const std::int64_t count = std::min(kListBlock, members_ - first);
+    lab.chi_of(order_.data() + first, count, spec_.width, chi.data());
+    for (std::int64_t k = 0; k < count; ++k) {
+      double offset = chi[k] - from;
+      if (offset < 0) offset += 360;
+      const int j = std::min(bins.count - 1, static_cast<int>(offset / bins.width_deg));
+      group[first + k] = static_cast<std::uint16_t>(j);
+      ++cake_group_starts_[j + 1];
+    }
+  }
+  for (int j = 0; j < bins.count; ++j) cake_group_starts_[j + 1] += cake_group_starts_[j];
+  std::vector<std::int64_t> next(cake_group_starts_.begin(), cake_group_starts_.end() - 1);
+  cake_members_.resize(static_cast<std::size_t>(members_));
+  for (std::int64_t i = 0; i < members_; ++i) {
+    cake_members_[next[group[i]]++] = static_cast<std::uint32_t>(i);
+  }
 }
 
 PixelList Plan::masked() const {
@@ -310,6 +350,20 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
                             [this](std::int64_t first, std::int64_t count, double* keys) {
                               member_keys(first, count, keys);
                             });
+  if (azimuth_bins_.count > 0) {
+    // A group's members come in the members' order, so its radial bins
+    // start at the first of its members from each bin's start on.
+    const std::size_t m = made->layout.centres.size();
+    made->cake_starts.resize(static_cast<std::size_t>(azimuth_bins_.count) * (m + 1));
+    for (int j = 0; j < azimuth_bins_.count; ++j) {
+      std::int64_t position = cake_group_starts_[j];
+      const std::int64_t end = cake_group_starts_[j + 1];
+      for (std::size_t b = 0; b <= m; ++b) {
+        while (position < end && cake_members_[position] < made->starts[b]) ++position;
+        made->cake_starts[j * (m + 1) + b] = position;
+      }
+    }
+  }
 
   const std::lock_guard<std::mutex> lock(binning_mutex_);
   binning_ = made;

@@ -19,6 +19,8 @@
 
 namespace vokip {
 
+class LabFrame;
+
 struct AzimuthSector {
   double from_deg = 0, to_deg = 360;  // kept: from <= chi < to, taken modulo 360
 
@@ -51,9 +53,20 @@ struct PlanSpec {
   BinRequest bins;  // in the unit's keys
   Unit unit = Unit::two_theta_deg;
   Corrections corrections;
+  // The cake: this many bins of the azimuth chi, over the sector or 0 to
+  // 360 degrees, each binned radially like the profile; 0 for none.
+  int azimuth_bins = 0;
 
   // Masks compare by identity: a run reads each mask file once.
   bool operator==(const PlanSpec& o) const;
+};
+
+// The azimuth bins of a cake: bin j spans from_deg + j * width_deg to
+// from_deg + (j + 1) * width_deg.
+struct AzimuthBins {
+  int count = 0;
+  double from_deg = 0, width_deg = 0;
+  double centre(int j) const { return from_deg + (j + 0.5) * width_deg; }
 };
 
 // The bins for one extent of an image's data, and where each bin's members
@@ -61,6 +74,9 @@ struct PlanSpec {
 struct Binning {
   BinLayout layout;
   std::vector<std::int64_t> starts;  // bins + 1 positions in the plan's member order
+  // With a cake: for azimuth bin j, (bins + 1) positions in the plan's cake
+  // order where its radial bins start, from cake_starts[j * (bins + 1)].
+  std::vector<std::int64_t> cake_starts;
 };
 
 // A run of pixel indices.
@@ -93,6 +109,13 @@ class Plan {
   const double* inverse_factors() const { return factors_.empty() ? nullptr : factors_.data(); }
   const float* darks() const { return darks_.empty() ? nullptr : darks_.data(); }
 
+  // With a cake: its azimuth bins, and the members grouped by azimuth bin,
+  // each group in the members' order (as indices into it); group j's members
+  // are cake_members()[cake_group_starts()[j] .. cake_group_starts()[j + 1] - 1].
+  const AzimuthBins& azimuth_bins() const { return azimuth_bins_; }
+  const std::uint32_t* cake_members() const { return cake_members_.data(); }
+  const std::vector<std::int64_t>& cake_group_starts() const { return cake_group_starts_; }
+
   // The pixels left out for good, by reason (the first that applies), each
   // in ascending order. Masked includes pixels of a flat that is not
   // positive, or of a dark or flat that is not a number.
@@ -108,11 +131,16 @@ class Plan {
   std::shared_ptr<const Binning> binning(double low_key, double high_key) const;
 
  private:
+  void group_by_azimuth(const LabFrame& lab);
+
   PlanSpec spec_;
   // Members by key, then the masked, off-sector and angle-less pixels.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> order_;
   std::vector<double, HugePageAllocator<double>> factors_;
   std::vector<float, HugePageAllocator<float>> darks_;
+  AzimuthBins azimuth_bins_;
+  std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> cake_members_;
+  std::vector<std::int64_t> cake_group_starts_;
   std::int64_t members_ = 0, masked_end_ = 0, off_sector_end_ = 0;
   std::int64_t default_bin_count_ = 1;
 

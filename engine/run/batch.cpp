@@ -9,6 +9,7 @@
 
 #include "engine/error.h"
 #include "engine/formats/files.h"
+#include "engine/pictures/pictures.h"
 
 namespace vokip {
 
@@ -56,6 +57,7 @@ PlanSpec plan_spec(const Mar345Header& header, const ReductionRequest& request) 
   spec.bins = request.bins;
   spec.unit = request.unit;
   spec.corrections = request.corrections;
+  spec.azimuth_bins = request.azimuth_bins;
   return spec;
 }
 
@@ -102,6 +104,12 @@ void FileReducer::finish(Loaded* l, FileReduction* out) {
     const Clock::time_point start = Clock::now();
     out->profile = reduce_image(*plan_, l->image, request_.run, &workspaces_);
     out->times.reduce_ms = ms_since(start);
+    if (request_.image_picture) {
+      const std::size_t slash = l->path.rfind('/');
+      out->image_picture =
+          image_png(l->image, *plan_, out->profile,
+                    slash == std::string::npos ? l->path : l->path.substr(slash + 1));
+    }
   });
 }
 

@@ -28,6 +28,8 @@ struct ReductionRequest {
   Unit unit = Unit::two_theta_deg;
   Corrections corrections;
   RunOptions run;
+  int azimuth_bins = 0;        // a cake of this many azimuth bins; 0 for none
+  bool image_picture = false;  // a picture of each image (pictures.h), as PNG
 };
 
 // Milliseconds per stage. Reading and decoding run beside the binning of
@@ -42,6 +44,7 @@ struct FileReduction {
   Geometry geometry;
   Profile profile;
   StageTimes times;
+  std::vector<std::uint8_t> image_picture;  // PNG, when asked for
   std::string error;  // empty on success; says what is wrong, without the file name
   bool ok() const { return error.empty(); }
 };

@@ -26,44 +26,56 @@ std::int64_t nonzero_count(const Image& image, const PixelList& list) {
   return n;
 }
 
-// Bins a to b - 1 as one call of the integration core, on their members'
-// corrected values, 0s (and values outside the limits) left out. The plan
-// knows each bin's members, so each member's key is given as its bin's
-// centre, which lies inside the bin: the core reads keys only to find the
-// bins' members. Each bin's result depends only on its members, so the call
-// is given the centres around the chunk: from the centre before a (with no
-// members: its bin comes out empty and is dropped) to the centre after
-// b - 1, from which the core's edges are those of one call over every bin.
-// The results equal those of that one call.
+// One row of bins to integrate: the profile, or one azimuth bin of the cake.
+struct Row {
+  const std::uint32_t* members;  // the member index at each position; null: the position itself
+  const std::int64_t*
+      starts;  // bins + 1 positions: bin b's members at starts[b] .. starts[b + 1] - 1
+  double* value;
+  double* variance;       // null: not kept
+  double* spread;         // null: not kept
+  double* variance_sums;  // per bin, for the counting error model; null: not kept
+  std::int64_t* count;
+  bool tally;  // counts the pixels the limits leave out
+};
+
+// Bins a to b - 1 of a row as one call of the integration core, on their
+// members' corrected values, 0s (and values outside the limits) left out.
+// The plan knows each bin's members, so each member's key is given as its
+// bin's centre, which lies inside the bin: the core reads keys only to find
+// the bins' members. Each bin's result depends only on its members, so the
+// call is given the centres around the chunk: from the centre before a
+// (with no members: its bin comes out empty and is dropped) to the centre
+// after b - 1, from which the core's edges are those of one call over every
+// bin. The results equal those of that one call.
 class ChunkIntegrator {
  public:
-  ChunkIntegrator(const Plan& plan, const Image& image, const Binning& binning,
-                  const RunOptions& options, Profile* out)
+  ChunkIntegrator(const Plan& plan, const Image& image, const BinLayout& layout,
+                  const RunOptions& options)
       : pixels_(plan.members().pixels),
         factors_(plan.inverse_factors()),
         darks_(plan.darks()),
         image_(image),
-        binning_(binning),
-        options_(options),
-        out_(out) {}
+        centres_(layout.centres.data()),
+        m_(static_cast<std::int64_t>(layout.centres.size())),
+        options_(options) {}
 
-  void run(std::int64_t a, std::int64_t b, Workspace* w) const {
-    const std::vector<std::int64_t>& starts = binning_.starts;
-    const std::int64_t most = starts[b] - starts[a];
+  // Returns the pixels the limits left out.
+  std::int64_t run(const Row& row, std::int64_t a, std::int64_t b, Workspace* w) const {
+    const std::int64_t most = row.starts[b] - row.starts[a];
     if (static_cast<std::int64_t>(w->keys.size()) < most) {
       w->keys.resize(static_cast<std::size_t>(most));
       w->values.resize(static_cast<std::size_t>(most));
     }
     const bool limits = options_.low || options_.high;
     const double low = options_.low.value_or(0), high = options_.high.value_or(0);
-    const bool poisson = options_.error_model == ErrorModel::poisson;
     std::int64_t n = 0, outside_limits = 0;
-    const double* bin_centres = binning_.layout.centres.data();
     for (std::int64_t bin = a; bin < b; ++bin) {
       const std::int64_t before = n;
-      const double key = bin_centres[bin];
+      const double key = centres_[bin];
       double variance_sum = 0;
-      for (std::int64_t i = starts[bin]; i < starts[bin + 1]; ++i) {
+      for (std::int64_t position = row.starts[bin]; position < row.starts[bin + 1]; ++position) {
+        const std::int64_t i = row.members ? row.members[position] : position;
         const std::uint32_t raw = image_.value(pixels_[i]);
         if (raw == 0) continue;
         if (limits && ((options_.low && raw < low) || (options_.high && raw > high))) {
@@ -74,22 +86,20 @@ class ChunkIntegrator {
         const double inverse_factor = factors_ ? factors_[i] : 1.0;
         w->keys[n] = key;
         w->values[n] = (raw - dark) * inverse_factor;
-        if (poisson) variance_sum += (raw + dark) * inverse_factor * inverse_factor;
+        variance_sum += (raw + dark) * inverse_factor * inverse_factor;
         ++n;
       }
-      out_->count[bin] = n - before;
-      if (poisson) out_->sigma[bin] = variance_sum;  // turned into sigma once counted
+      row.count[bin] = n - before;
+      if (row.variance_sums) row.variance_sums[bin] = variance_sum;
     }
-    outside_limits_ += outside_limits;
 
-    const std::int64_t m = static_cast<std::int64_t>(binning_.layout.centres.size());
     const std::int64_t first_centre = a == 0 ? 0 : a - 1;
-    const std::int64_t centres = std::min(b + 1, m) - first_centre;
+    const std::int64_t centres = std::min(b + 1, m_) - first_centre;
     const std::int64_t bins = b - first_centre;
     w->first.assign(static_cast<std::size_t>(bins), 0.0);
     w->second.assign(static_cast<std::size_t>(bins), 0.0);
     w->third.assign(static_cast<std::size_t>(bins), 0.0);
-    const double* c = binning_.layout.centres.data() + first_centre;
+    const double* c = centres_ + first_centre;
     if (options_.statistic == Statistic::median) {
       if (!integrate_median(w->keys.data(), n, w->values.data(), c, centres, w->first.data(),
                             w->second.data(), w->third.data(), bins)) {
@@ -100,37 +110,83 @@ class ChunkIntegrator {
                      w->second.data(), w->third.data(), bins);
     }
     const std::int64_t skip = a - first_centre;
-    std::copy(w->first.begin() + skip, w->first.end(), out_->value.begin() + a);
-    std::copy(w->second.begin() + skip, w->second.end(), out_->variance.begin() + a);
-    std::copy(w->third.begin() + skip, w->third.end(), out_->spread.begin() + a);
+    std::copy(w->first.begin() + skip, w->first.end(), row.value + a);
+    if (row.variance) std::copy(w->second.begin() + skip, w->second.end(), row.variance + a);
+    if (row.spread) std::copy(w->third.begin() + skip, w->third.end(), row.spread + a);
+    return row.tally ? outside_limits : 0;
   }
-
-  // Pixels left out by the limits, summed over the chunks this integrator ran.
-  std::int64_t outside_limits() const { return outside_limits_; }
 
  private:
   const std::uint32_t* pixels_;
   const double* factors_;
   const float* darks_;
   const Image& image_;
-  const Binning& binning_;
+  const double* centres_;
+  std::int64_t m_;
   const RunOptions& options_;
-  Profile* out_;
-  mutable std::int64_t outside_limits_ = 0;
 };
 
-// Consecutive bins grouped into chunks of about kChunkMembers members:
-// chunk k holds bins bounds[k] to bounds[k + 1] - 1.
-std::vector<std::int64_t> chunk_bounds(const std::vector<std::int64_t>& starts) {
-  const std::int64_t m = static_cast<std::int64_t>(starts.size()) - 1;
-  std::vector<std::int64_t> bounds = {0};
-  for (std::int64_t bin = 1; bin < m; ++bin) {
-    if (starts[bin] - starts[bounds.back()] >= kChunkMembers && bin - bounds.back() >= kChunkBins) {
-      bounds.push_back(bin);
+// A row's consecutive bins grouped into chunks of about kChunkMembers
+// members.
+struct Chunk {
+  const Row* row;
+  std::int64_t a, b;     // bins a .. b - 1
+  std::int64_t members;  // at most
+};
+
+void add_chunks(const Row& row, std::int64_t m, std::vector<Chunk>* chunks) {
+  std::int64_t a = 0;
+  for (std::int64_t bin = 1; bin <= m; ++bin) {
+    const std::int64_t members = row.starts[bin] - row.starts[a];
+    if (bin == m || (members >= kChunkMembers && bin - a >= kChunkBins)) {
+      chunks->push_back({&row, a, bin, members});
+      a = bin;
     }
   }
-  bounds.push_back(m);
-  return bounds;
+}
+
+// Integrates the chunks on as many threads as there are workspaces, each
+// thread a run of chunks of about equal members. Returns the pixels the
+// limits left out.
+std::int64_t integrate_chunks(const ChunkIntegrator& integrator, const std::vector<Chunk>& chunks,
+                              std::vector<Workspace>* workspaces) {
+  const std::size_t threads = std::max<std::size_t>(1, std::min(workspaces->size(), chunks.size()));
+  std::int64_t total = 0;
+  for (const Chunk& c : chunks) total += c.members;
+  std::vector<std::size_t> first_chunk(threads + 1, chunks.size());
+  first_chunk[0] = 0;
+  std::int64_t before = 0;
+  std::size_t share = 1;
+  for (std::size_t k = 0; k < chunks.size() && share < threads; ++k) {
+    // Share s starts at the first chunk that begins in its part of the members.
+    while (share < threads && before * static_cast<std::int64_t>(threads) >=
+                                  total * static_cast<std::int64_t>(share)) {
+      first_chunk[share++] = k;
+    }
+    before += chunks[k].members;
+  }
+  std::vector<std::int64_t> outside(threads, 0);
+  std::vector<std::exception_ptr> failures(threads);
+  auto run_share = [&](std::size_t s) {
+    try {
+      for (std::size_t k = first_chunk[s]; k < first_chunk[s + 1]; ++k) {
+        const Chunk& c = chunks[k];
+        outside[s] += integrator.run(*c.row, c.a, c.b, &(*workspaces)[s]);
+      }
+    } catch (...) {
+      failures[s] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t s = 1; s < threads; ++s) helpers.emplace_back(run_share, s);
+  run_share(0);
+  for (std::thread& h : helpers) h.join();
+  for (const std::exception_ptr& f : failures) {
+    if (f) std::rethrow_exception(f);
+  }
+  std::int64_t sum = 0;
+  for (std::int64_t o : outside) sum += o;
+  return sum;
 }
 
 }  // namespace
@@ -173,55 +229,34 @@ Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& opt
   p.spread.assign(m, 0.0);
   if (options.error_model != ErrorModel::none) p.sigma.assign(m, 0.0);
 
-  // The chunks are shared out as runs of about equal members.
-  const std::vector<std::int64_t> bounds = chunk_bounds(binning->starts);
-  const std::int64_t chunks = static_cast<std::int64_t>(bounds.size()) - 1;
-  const std::size_t threads =
-      std::max<std::size_t>(1, std::min(workspaces->size(), static_cast<std::size_t>(chunks)));
-  // One integrator per share: each counts the pixels its chunks leave out.
-  std::vector<ChunkIntegrator> integrators;
-  integrators.reserve(threads);
-  for (std::size_t s = 0; s < threads; ++s)
-    integrators.emplace_back(plan, image, *binning, options, &p);
-  const std::int64_t total = binning->starts.back() - binning->starts.front();
-  auto run_share = [&](std::size_t share) {
-    // Share s takes the chunks whose first member lies in its part of the members.
-    auto owner = [&](std::int64_t chunk) {
-      const std::int64_t before = binning->starts[bounds[chunk]] - binning->starts.front();
-      return total == 0
-                 ? 0
-                 : static_cast<std::size_t>(before * static_cast<std::int64_t>(threads) / total);
-    };
-    for (std::int64_t k = 0; k < chunks; ++k) {
-      if (owner(k) == share) {
-        integrators[share].run(bounds[k], bounds[k + 1], &(*workspaces)[share]);
-      }
+  const ChunkIntegrator integrator(plan, image, binning->layout, options);
+  std::vector<double> variance_sums(options.error_model == ErrorModel::poisson ? m : 0);
+  const Row profile_row{nullptr,         binning->starts.data(),
+                        p.value.data(),  p.variance.data(),
+                        p.spread.data(), variance_sums.empty() ? nullptr : variance_sums.data(),
+                        p.count.data(),  true};
+  std::vector<Chunk> chunks;
+  add_chunks(profile_row, static_cast<std::int64_t>(m), &chunks);
+
+  // The cake's rows: one per azimuth bin, its members in the cake's order.
+  Cake& cake = p.cake;
+  std::vector<Row> cake_rows;
+  if (plan.azimuth_bins().count > 0) {
+    cake.azimuth = plan.azimuth_bins();
+    const std::size_t rows = static_cast<std::size_t>(cake.azimuth.count);
+    cake.value.assign(rows * m, 0.0);
+    cake.count.assign(rows * m, 0);
+    cake_rows.reserve(rows);
+    for (std::size_t j = 0; j < rows; ++j) {
+      cake_rows.push_back({plan.cake_members(), binning->cake_starts.data() + j * (m + 1),
+                           cake.value.data() + j * m, nullptr, nullptr, nullptr,
+                           cake.count.data() + j * m, false});
+      add_chunks(cake_rows.back(), static_cast<std::int64_t>(m), &chunks);
     }
-  };
-  std::vector<std::thread> helpers;
-  std::vector<std::exception_ptr> failures(threads);
-  for (std::size_t s = 1; s < threads; ++s) {
-    helpers.emplace_back([&, s] {
-      try {
-        run_share(s);
-      } catch (...) {
-        failures[s] = std::current_exception();
-      }
-    });
   }
-  try {
-    run_share(0);
-  } catch (...) {
-    failures[0] = std::current_exception();
-  }
-  for (std::thread& h : helpers) h.join();
-  for (const std::exception_ptr& f : failures) {
-    if (f) std::rethrow_exception(f);
-  }
+  t.outside_limits = integrate_chunks(integrator, chunks, workspaces);
 
   for (std::int64_t c : p.count) t.used += c;
-  for (const ChunkIntegrator& integrator : integrators)
-    t.outside_limits += integrator.outside_limits();
   t.off_range = kept - t.used - t.outside_limits;
   if (t.used == 0) {
     throw Error(t.outside_limits > 0 ? "no pixel lies inside the range of the bins and the limits"
@@ -230,12 +265,17 @@ Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& opt
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (std::size_t i = 0; i < m; ++i) {
     const double count = static_cast<double>(p.count[i]);
-    if (options.error_model == ErrorModel::poisson) p.sigma[i] = std::sqrt(p.sigma[i]) / count;
+    if (options.error_model == ErrorModel::poisson) {
+      p.sigma[i] = std::sqrt(variance_sums[i]) / count;
+    }
     if (options.error_model == ErrorModel::azimuthal) p.sigma[i] = std::sqrt(p.variance[i] / count);
     if (p.count[i] == 0) {
       p.value[i] = p.variance[i] = p.spread[i] = nan;
       if (!p.sigma.empty()) p.sigma[i] = nan;
     }
+  }
+  for (std::size_t k = 0; k < cake.count.size(); ++k) {
+    if (cake.count[k] == 0) cake.value[k] = nan;
   }
   return p;
 }

@@ -41,6 +41,14 @@ struct PixelTally {
   std::int64_t used = 0;
 };
 
+// The cake: the radial bins of the profile in every azimuth bin.
+struct Cake {
+  AzimuthBins azimuth;
+  std::vector<double> value;  // azimuth bins x radial bins, row j for azimuth bin j; NaN when empty
+  std::vector<std::int64_t> count;  // pixels per cell
+  bool empty() const { return azimuth.count == 0; }
+};
+
 struct Profile {
   Unit unit = Unit::two_theta_deg;
   Statistic statistic = Statistic::mean;
@@ -53,6 +61,7 @@ struct Profile {
   ErrorModel error_model = ErrorModel::none;
   double bin_width = 0;
   PixelTally pixels;
+  Cake cake;  // when the plan has azimuth bins
 };
 
 // Buffers of one thread's share of a reduction, kept from image to image.

@@ -400,5 +400,22 @@ TEST_F(Cli, BadCorrectionInputsGetOneLineAndWriteNothing) {
   }
 }
 
+TEST_F(Cli, CakeAndPicturesAreWrittenAndCountAsOutputs) {
+  const std::string image = ring_file("rings.mar1200");
+  const std::string args =
+      quoted(image) + " --cake 36 --png --skip-existing -o " + quoted(dir_.file("out"));
+  Outcome r = run(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* ext : {".xy", ".png", ".image.png", ".cake.tif", ".cake.txt", ".cake.png"}) {
+    EXPECT_TRUE(file_exists(dir_.file(std::string("out/rings") + ext))) << ext;
+  }
+  r = run(args);
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 0 reduced, 1 skipped", 0), 0u) << r.err;
+  fs::remove(dir_.file("out/rings.cake.tif"));
+  r = run(args);
+  EXPECT_EQ(r.err.rfind("vokip-reduce: 1 reduced, 0 skipped", 0), 0u) << r.err;
+  EXPECT_EQ(run(quoted(image) + " --cake 0").code, 2);
+}
+
 }  // namespace
 }  // namespace vokip

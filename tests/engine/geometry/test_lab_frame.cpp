@@ -10,34 +10,12 @@
 
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
+#include "support/poni_ray.h"
 
 namespace vokip {
 namespace {
 
 const double kPi = std::acos(-1.0);
-
-// t = R3 R2 R1 (y - Poni1, x - Poni2, Distance) for pixel (column, row), the
-// rotation matrices written out as the .poni format defines them.
-struct Ray {
-  double t1, t2, t3;
-  double two_theta_deg() const { return std::atan2(std::hypot(t1, t2), t3) * 180 / kPi; }
-  double chi_deg() const {
-    const double chi = std::atan2(t1, t2) * 180 / kPi;
-    return chi < 0 ? chi + 360 : chi;
-  }
-};
-
-Ray ray(const PoniGeometry& p, int column, int row) {
-  const double v[3] = {(row + 0.5) * p.pixel1_m - p.poni1_m,
-                       (column + 0.5) * p.pixel2_m - p.poni2_m, p.distance_m};
-  const double c1 = std::cos(p.rot1_rad), s1 = std::sin(p.rot1_rad);
-  const double c2 = std::cos(p.rot2_rad), s2 = std::sin(p.rot2_rad);
-  const double c3 = std::cos(p.rot3_rad), s3 = std::sin(p.rot3_rad);
-  // R1 first, then R2, then R3.
-  const double a[3] = {v[0], c1 * v[1] + s1 * v[2], -s1 * v[1] + c1 * v[2]};
-  const double b[3] = {c2 * a[0] - s2 * a[2], a[1], s2 * a[0] + c2 * a[2]};
-  return {c3 * b[0] - s3 * b[1], s3 * b[0] + c3 * b[1], b[2]};
-}
 
 PoniGeometry random_poni(std::mt19937_64& random) {
   std::uniform_real_distribution<double> rotation(-0.15, 0.15), centre(0.1, 0.25),
@@ -69,7 +47,7 @@ TEST(LabFrame, PoniGeometryGivesTheRaysAngleOnEveryPixel) {
     double worst_angle = 0, worst_chi = 0;
     for (int row = 0; row < kSize; row += 3) {
       for (int col = 0; col < kSize; col += 3) {
-        const Ray r = ray(p, col, row);
+        const PoniRay r = poni_ray(p, col, row);
         worst_angle =
             std::max(worst_angle, std::fabs(module[row * kSize + col] - r.two_theta_deg()));
         std::vector<double> chi(kSize);

@@ -13,6 +13,7 @@
 #include "engine/geometry/lab_frame.h"
 #include "engine/run/batch.h"
 #include "support/mar345_writer.h"
+#include "support/poni_ray.h"
 #include "support/test_files.h"
 
 namespace vokip {
@@ -34,20 +35,11 @@ PoniGeometry plate() {
   return p;
 }
 
-// The solid angle and polarization of the pixel's ray, from the .poni's
-// definition: t = R3 R2 R1 (y - Poni1, x - Poni2, Distance).
+// The solid angle and polarization of the pixel's ray.
 double ray_factor(const PoniGeometry& p, int column, int row, double polarization) {
-  const double v[3] = {(row + 0.5) * p.pixel1_m - p.poni1_m,
-                       (column + 0.5) * p.pixel2_m - p.poni2_m, p.distance_m};
-  const double c1 = std::cos(p.rot1_rad), s1 = std::sin(p.rot1_rad);
-  const double c2 = std::cos(p.rot2_rad), s2 = std::sin(p.rot2_rad);
-  const double c3 = std::cos(p.rot3_rad), s3 = std::sin(p.rot3_rad);
-  const double a[3] = {v[0], c1 * v[1] + s1 * v[2], -s1 * v[1] + c1 * v[2]};
-  const double b[3] = {c2 * a[0] - s2 * a[2], a[1], s2 * a[0] + c2 * a[2]};
-  const double t1 = c3 * b[0] - s3 * b[1], t2 = s3 * b[0] + c3 * b[1], t3 = b[2];
-  const double length = std::sqrt(t1 * t1 + t2 * t2 + t3 * t3);
-  const double solid_angle = std::pow(p.distance_m / length, 3);
-  const double two_theta = std::atan2(std::hypot(t1, t2), t3), chi = std::atan2(t1, t2);
+  const PoniRay ray = poni_ray(p, column, row);
+  const double solid_angle = std::pow(p.distance_m / ray.length(), 3);
+  const double two_theta = ray.two_theta_rad(), chi = ray.chi_rad();
   const double pol = (1 + std::pow(std::cos(two_theta), 2) -
                       polarization * std::cos(2 * chi) * std::pow(std::sin(two_theta), 2)) /
                      2;

@@ -1,0 +1,351 @@
+#include "engine/pictures/pictures.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include "engine/error.h"
+#include "engine/geometry/lab_frame.h"
+#include "engine/geometry/pixel_angles.h"
+#include "engine/pictures/plot_frame.h"
+
+namespace vokip {
+
+namespace {
+
+using Surface = std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)>;
+using Context = std::unique_ptr<cairo_t, void (*)(cairo_t*)>;
+
+struct Rgb {
+  double r, g, b;
+};
+
+// A colour map from dark blue through green to yellow, dark for small.
+Rgb colour_at(double t) {
+  static const Rgb kStops[] = {{0.267, 0.005, 0.329},
+                               {0.231, 0.322, 0.545},
+                               {0.129, 0.569, 0.549},
+                               {0.369, 0.788, 0.384},
+                               {0.993, 0.906, 0.144}};
+  t = std::clamp(t, 0.0, 1.0) * 4;
+  const int k = std::min(3, static_cast<int>(t));
+  const double f = t - k;
+  const Rgb& a = kStops[k];
+  const Rgb& b = kStops[k + 1];
+  return {a.r + (b.r - a.r) * f, a.g + (b.g - a.g) * f, a.b + (b.b - a.b) * f};
+}
+
+// Log-scaled values from a low to a high percentile of the positive ones.
+class LogScale {
+ public:
+  explicit LogScale(std::vector<double> positive) {
+    if (positive.empty()) return;
+    std::sort(positive.begin(), positive.end());
+    low_ = std::log10(positive[positive.size() / 100]);
+    high_ = std::log10(positive[positive.size() - 1 - positive.size() / 1000]);
+    if (!(high_ > low_)) high_ = low_ + 1;
+  }
+  double operator()(double v) const { return (std::log10(v) - low_) / (high_ - low_); }
+
+ private:
+  double low_ = 0, high_ = 1;
+};
+
+// A pixel of a cairo RGB24 surface.
+std::uint32_t packed(const Rgb& c) {
+  return static_cast<std::uint32_t>(c.r * 255) << 16 | static_cast<std::uint32_t>(c.g * 255) << 8 |
+         static_cast<std::uint32_t>(c.b * 255);
+}
+
+std::string label(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+cairo_status_t append(void* closure, const unsigned char* data, unsigned int length) {
+  auto* bytes = static_cast<std::vector<std::uint8_t>*>(closure);
+  bytes->insert(bytes->end(), data, data + length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+std::vector<std::uint8_t> png_of(cairo_surface_t* surface) {
+  std::vector<std::uint8_t> bytes;
+  if (cairo_surface_write_to_png_stream(surface, append, &bytes) != CAIRO_STATUS_SUCCESS) {
+    throw Error("the picture cannot be encoded as PNG");
+  }
+  return bytes;
+}
+
+// A picture of width x height points, white, with the font set.
+struct Canvas {
+  Surface surface;
+  Context cr;
+  Canvas(int width, int height)
+      : surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height),
+                cairo_surface_destroy),
+        cr(cairo_create(surface.get()), cairo_destroy) {
+    cairo_set_source_rgb(cr.get(), 1, 1, 1);
+    cairo_paint(cr.get());
+    cairo_select_font_face(cr.get(), "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                           CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr.get(), 13);
+  }
+
+  // Text anchored at (x, y): align 0 left, 0.5 centred, 1 right; y is the baseline.
+  void text(double x, double y, const std::string& s, double align = 0, double angle = 0) {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr.get(), s.c_str(), &extents);
+    cairo_save(cr.get());
+    cairo_translate(cr.get(), x, y);
+    cairo_rotate(cr.get(), angle);
+    cairo_move_to(cr.get(), -extents.x_advance * align, 0);
+    cairo_set_source_rgb(cr.get(), 0, 0, 0);
+    cairo_show_text(cr.get(), s.c_str());
+    cairo_restore(cr.get());
+  }
+
+  // Axes around the box (left, top, width, height) for values x_low ..
+  // x_high across and y_low .. y_high up (or down when y_down), with ticks
+  // and labels.
+  void axes(double left, double top, double width, double height, double x_low, double x_high,
+            double y_low, double y_high, bool y_down, const std::string& x_label,
+            const std::string& y_label) {
+    cairo_t* c = cr.get();
+    cairo_set_source_rgb(c, 0, 0, 0);
+    cairo_set_line_width(c, 1);
+    cairo_rectangle(c, left + 0.5, top + 0.5, width, height);
+    cairo_stroke(c);
+    for (double t : round_ticks(x_low, x_high)) {
+      const double x = left + (t - x_low) / (x_high - x_low) * width;
+      cairo_move_to(c, x, top + height);
+      cairo_line_to(c, x, top + height + 6);
+      cairo_stroke(c);
+      text(x, top + height + 20, label(t), 0.5);
+    }
+    for (double t : round_ticks(y_low, y_high)) {
+      const double f = (t - y_low) / (y_high - y_low);
+      const double y = y_down ? top + f * height : top + height - f * height;
+      cairo_move_to(c, left - 6, y);
+      cairo_line_to(c, left, y);
+      cairo_stroke(c);
+      text(left - 10, y + 4, label(t), 1);
+    }
+    text(left + width / 2, top + height + 42, x_label, 0.5);
+    text(22, top + height / 2, y_label, 0.5, -std::acos(0.0));
+  }
+};
+
+}  // namespace
+
+std::vector<double> strongest_peaks(const Profile& p, int most) {
+  const std::size_t m = p.value.size();
+  constexpr std::size_t kReach = 3;
+  struct Peak {
+    double key, prominence;
+  };
+  std::vector<Peak> peaks;
+  for (std::size_t i = kReach; i + kReach < m; ++i) {
+    if (p.count[i] == 0) continue;
+    bool top = true;
+    double lowest = p.value[i];
+    for (std::size_t k = i - kReach; k <= i + kReach && top; ++k) {
+      if (k == i || p.count[k] == 0) continue;
+      top = k < i ? p.value[k] < p.value[i] : p.value[k] <= p.value[i];
+      lowest = std::min(lowest, p.value[k]);
+    }
+    // Over the lowest bin within ten times the reach: how far it stands out.
+    for (std::size_t k = (i > 10 * kReach ? i - 10 * kReach : 0); k < std::min(m, i + 10 * kReach);
+         ++k) {
+      if (p.count[k] > 0) lowest = std::min(lowest, p.value[k]);
+    }
+    if (top && p.value[i] > lowest) peaks.push_back({p.centre[i], p.value[i] - lowest});
+  }
+  std::sort(peaks.begin(), peaks.end(),
+            [](const Peak& a, const Peak& b) { return a.prominence > b.prominence; });
+  std::vector<double> keys;
+  for (std::size_t k = 0; k < peaks.size() && static_cast<int>(k) < most; ++k) {
+    keys.push_back(peaks[k].key);
+  }
+  return keys;
+}
+
+std::vector<std::uint8_t> profile_png(const Profile& p, const std::string& title) {
+  const PlotFrame f = profile_frame(p);
+  const double width = f.width, height = f.height, left = f.left, top = f.top;
+  const double plot_w = f.box_width(), plot_h = f.box_height();
+  const double x_low = f.x_low, x_high = f.x_high, y_low = f.y_low, y_high = f.y_high;
+
+  Canvas canvas(static_cast<int>(width), static_cast<int>(height));
+  cairo_t* c = canvas.cr.get();
+  canvas.text(left, 30, title);
+  canvas.axes(left, top, plot_w, plot_h, x_low, x_high, y_low, y_high, false, unit_label(p.unit),
+              p.statistic == Statistic::median ? "Median intensity" : "Mean intensity");
+  cairo_rectangle(c, left, top, plot_w, plot_h);
+  cairo_clip(c);
+  cairo_set_source_rgb(c, 0.12, 0.37, 0.75);
+  cairo_set_line_width(c, 1.2);
+  bool drawing = false;
+  for (std::size_t i = 0; i < p.value.size(); ++i) {
+    if (p.count[i] == 0 || !std::isfinite(p.value[i])) {
+      drawing = false;  // an empty bin breaks the line
+      continue;
+    }
+    const double x = f.x(axis_value(p.unit, p.centre[i]));
+    const double y = f.y(p.value[i]);
+    if (drawing) {
+      cairo_line_to(c, x, y);
+    } else {
+      cairo_move_to(c, x, y);
+    }
+    drawing = true;
+  }
+  cairo_stroke(c);
+  return png_of(canvas.surface.get());
+}
+
+std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
+  const Cake& cake = p.cake;
+  if (cake.empty()) throw Error("no cake to draw");
+  const int columns = static_cast<int>(p.centre.size()), rows = cake.azimuth.count;
+  std::vector<double> positive;
+  for (double v : cake.value) {
+    if (v > 0) positive.push_back(v);
+  }
+  const LogScale scale(std::move(positive));
+  // The cells as an image of their own, then drawn scaled into the box.
+  Surface cells(cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, rows),
+                cairo_surface_destroy);
+  cairo_surface_flush(cells.get());
+  unsigned char* data = cairo_image_surface_get_data(cells.get());
+  const int stride = cairo_image_surface_get_stride(cells.get());
+  for (int j = 0; j < rows; ++j) {
+    auto* line = reinterpret_cast<std::uint32_t*>(data + j * stride);
+    for (int i = 0; i < columns; ++i) {
+      const double v = cake.value[static_cast<std::size_t>(j) * columns + i];
+      Rgb colour{0.75, 0.75, 0.75};
+      if (v > 0) colour = colour_at(scale(v));
+      if (v <= 0) colour = colour_at(0);
+      line[i] = packed(colour);
+    }
+  }
+  cairo_surface_mark_dirty(cells.get());
+
+  const double width = 1000, height = 560, left = 80, right = 30, top = 50, bottom = 70;
+  const double box_w = width - left - right, box_h = height - top - bottom;
+  Canvas canvas(static_cast<int>(width), static_cast<int>(height));
+  cairo_t* c = canvas.cr.get();
+  cairo_save(c);
+  cairo_translate(c, left, top);
+  cairo_scale(c, box_w / columns, box_h / rows);
+  cairo_set_source_surface(c, cells.get(), 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(c), CAIRO_FILTER_NEAREST);
+  cairo_paint(c);
+  cairo_restore(c);
+  double x_low = axis_value(p.unit, p.centre.front() - p.bin_width / 2);
+  double x_high = axis_value(p.unit, p.centre.back() + p.bin_width / 2);
+  const bool reversed = x_low > x_high;
+  if (reversed) std::swap(x_low, x_high);
+  canvas.text(left, 30, title);
+  const double chi_low = cake.azimuth.from_deg;
+  const double chi_high = chi_low + cake.azimuth.count * cake.azimuth.width_deg;
+  canvas.axes(left, top, box_w, box_h, x_low, x_high, chi_low, chi_high, true, unit_label(p.unit),
+              "Azimuth chi (degrees)");
+  return png_of(canvas.surface.get());
+}
+
+std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const Profile& profile,
+                                    const std::string& title, int peaks) {
+  const PlanSpec& spec = plan.spec();
+  const int longest = std::max(spec.width, spec.height);
+  const int step = std::max(1, (longest + 999) / 1000);  // image pixels per picture pixel
+  const int w = (spec.width + step - 1) / step, h = (spec.height + step - 1) / step;
+
+  // Each picture pixel: the largest of its image pixels, and whether all of
+  // them are left out.
+  std::vector<double> value(static_cast<std::size_t>(w) * h, 0);
+  std::vector<std::uint8_t> kept(static_cast<std::size_t>(w) * h, 0);
+  std::vector<std::uint8_t> left_out(static_cast<std::size_t>(plan.pixels()), 0);
+  for (const PixelList& list : {plan.masked(), plan.off_sector(), plan.without_angle()}) {
+    for (std::int64_t k = 0; k < list.size; ++k) left_out[list.pixels[k]] = 1;
+  }
+  for (int row = 0; row < spec.height; ++row) {
+    for (int col = 0; col < spec.width; ++col) {
+      const std::int64_t p = std::int64_t{row} * spec.width + col;
+      const std::size_t at = static_cast<std::size_t>(row / step) * w + col / step;
+      const std::uint32_t v = image.value(p);
+      value[at] = std::max(value[at], static_cast<double>(v));
+      if (v != 0 && !left_out[p]) kept[at] = 1;
+    }
+  }
+  std::vector<double> positive;
+  for (double v : value) {
+    if (v > 0) positive.push_back(v);
+  }
+  const LogScale scale(std::move(positive));
+
+  // The key of every picture pixel's centre, for the curves: the geometry
+  // seen at the picture's coarser pixels.
+  Geometry coarse = spec.geometry;
+  coarse.pixel_x_um *= step;
+  coarse.pixel_y_um *= step;
+  coarse.center_x_px /= step;
+  coarse.center_y_px /= step;
+  std::vector<double> keys(static_cast<std::size_t>(w) * h);
+  if (follows_two_theta(spec.unit)) {
+    keys = PixelAngles(coarse, w, h).two_theta_map();
+    for (double& k : keys) k = key_of_two_theta(spec.unit, k, coarse.wavelength_angstrom);
+  } else {
+    const LabFrame lab(coarse);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x)
+        keys[static_cast<std::size_t>(y) * w + x] = lab.at(x, y).radius_mm;
+    }
+  }
+  const std::vector<double> curve_keys = strongest_peaks(profile, peaks);
+
+  Surface picture(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h), cairo_surface_destroy);
+  cairo_surface_flush(picture.get());
+  unsigned char* data = cairo_image_surface_get_data(picture.get());
+  const int stride = cairo_image_surface_get_stride(picture.get());
+  for (int y = 0; y < h; ++y) {
+    auto* line = reinterpret_cast<std::uint32_t*>(data + y * stride);
+    for (int x = 0; x < w; ++x) {
+      const std::size_t at = static_cast<std::size_t>(y) * w + x;
+      Rgb colour = value[at] > 0 ? colour_at(scale(value[at])) : colour_at(0);
+      if (!kept[at]) colour = {0.55 + 0.45 * colour.r, 0.3 * colour.g, 0.3 * colour.b};
+      // A curve passes between this pixel and its right or lower neighbour.
+      for (double k : curve_keys) {
+        const bool right = x + 1 < w && (keys[at] < k) != (keys[at + 1] < k);
+        const bool below = y + 1 < h && (keys[at] < k) != (keys[at + w] < k);
+        if (right || below) colour = {1, 1, 1};
+      }
+      line[x] = packed(colour);
+    }
+  }
+  cairo_surface_mark_dirty(picture.get());
+
+  const double margin = 40;
+  Canvas canvas(w + 2 * static_cast<int>(margin), h + 2 * static_cast<int>(margin));
+  cairo_t* c = canvas.cr.get();
+  cairo_set_source_surface(c, picture.get(), margin, margin);
+  cairo_paint(c);
+  canvas.text(margin, 26, title);
+  // The beam centre: a cross.
+  const double cx = margin + spec.geometry.center_x_px / step;
+  const double cy = margin + spec.geometry.center_y_px / step;
+  cairo_set_source_rgb(c, 1, 0.2, 0.2);
+  cairo_set_line_width(c, 2);
+  cairo_move_to(c, cx - 12, cy);
+  cairo_line_to(c, cx + 12, cy);
+  cairo_move_to(c, cx, cy - 12);
+  cairo_line_to(c, cx, cy + 12);
+  cairo_stroke(c);
+  return png_of(canvas.surface.get());
+}
+
+}  // namespace vokip
