@@ -23,12 +23,20 @@ namespace vokip::python {
 
 namespace {
 
+// The cake as NumPy arrays: rows of azimuth bins, columns of the profile's
+// radial bins.
+struct PyCake {
+  py::array azimuth, intensity, count;
+  double azimuth_width = 0;
+};
+
 // A profile as NumPy arrays: the bins' positions on the unit's axis, their
 // values, standard errors and pixel counts, and the rest of the engine's
 // statistics.
 struct PyProfile {
   py::array radial, intensity, count, variance, spread;
   py::object sigma;  // None without an error model
+  py::object cake;   // None without azimuth bins
   std::string unit, statistic, error_model;
   double bin_width = 0;
   py::dict pixels;
@@ -48,6 +56,19 @@ PyProfile to_python(Profile&& p) {
   std::vector<double> radial(p.centre.size());
   for (std::size_t i = 0; i < radial.size(); ++i) radial[i] = axis_value(p.unit, p.centre[i]);
   PyProfile out;
+  out.cake = py::none();
+  if (!p.cake.empty()) {
+    const AzimuthBins& a = p.cake.azimuth;
+    std::vector<double> azimuth(static_cast<std::size_t>(a.count));
+    for (int j = 0; j < a.count; ++j) azimuth[j] = a.centre(j);
+    const std::vector<py::ssize_t> cells = {a.count, static_cast<py::ssize_t>(radial.size())};
+    PyCake cake;
+    cake.azimuth = adopt(std::move(azimuth));
+    cake.intensity = adopt(std::move(p.cake.value), cells);
+    cake.count = adopt(std::move(p.cake.count), cells);
+    cake.azimuth_width = a.width_deg;
+    out.cake = py::cast(std::move(cake));
+  }
   out.radial = adopt(std::move(radial));
   out.intensity = adopt(std::move(p.value));
   out.count = adopt(std::move(p.count));
@@ -304,7 +325,8 @@ std::unique_ptr<Reducer> make_reducer(
     const py::object& range, const std::string& unit, bool median, const py::object& mask,
     const py::object& azimuth, const py::object& low, const py::object& high,
     const py::object& dark, const py::object& flat, const py::object& polarization,
-    bool solid_angle, const py::object& error_model, const py::object& shape, int threads) {
+    bool solid_angle, const py::object& error_model, const py::object& cake,
+    const py::object& shape, int threads) {
   // The command line's options, read into a request as vokip-reduce reads them.
   Options o;
   ReductionRequest& r = o.request;
@@ -397,6 +419,15 @@ std::unique_ptr<Reducer> make_reducer(
     }
   }
 
+  if (!cake.is_none()) {
+    const auto bins = py::module_::import("operator").attr("index")(cake).cast<long long>();
+    if (bins < 1 || bins > kMostAzimuthBins) {
+      throw py::value_error("cake must be 1 to " + std::to_string(kMostAzimuthBins) +
+                            " azimuth bins");
+    }
+    r.azimuth_bins = static_cast<int>(bins);
+  }
+
   std::optional<std::pair<int, int>> planned;
   if (!shape.is_none()) {
     const std::vector<py::ssize_t> dims = shape_of(shape);
@@ -418,6 +449,19 @@ std::unique_ptr<Reducer> make_reducer(
 }  // namespace
 
 void bind_reducer(py::module_& m) {
+  py::class_<PyCake>(m, "Cake", R"(The profile's radial bins in every azimuth bin.
+
+intensity and count have one row per azimuth bin and one column per radial
+bin of the profile (its radial array); a cell without pixels is NaN.)")
+      .def_readonly("azimuth", &PyCake::azimuth, "the azimuth bins' centres, degrees")
+      .def_readonly("azimuth_width", &PyCake::azimuth_width, "the azimuth bins' width, degrees")
+      .def_readonly("intensity", &PyCake::intensity,
+                    "each cell's mean (or median) corrected value, azimuth bins x radial bins")
+      .def_readonly("count", &PyCake::count, "pixels per cell (int64)")
+      .def("__repr__", [](const PyCake& c) {
+        return "<vokip.Cake: " + std::to_string(py::len(c.azimuth)) + " azimuth bins>";
+      });
+
   py::class_<PyProfile>(m, "Profile", R"(A 1-D profile: one element per bin in each array.
 
 Iterating gives (radial, intensity, sigma, count), so that
@@ -438,6 +482,8 @@ Iterating gives (radial, intensity, sigma, count), so that
       .def_readonly("statistic", &PyProfile::statistic, "'mean' or 'median'")
       .def_readonly("error_model", &PyProfile::error_model, "'none', 'poisson' or 'azimuthal'")
       .def_readonly("bin_width", &PyProfile::bin_width, "the bins' width in the unit (q for d_A)")
+      .def_readonly("cake", &PyProfile::cake,
+                    "the cake (a Cake) when the Reducer has azimuth bins (cake=N), else None")
       .def_readonly("pixels", &PyProfile::pixels,
                     "the image's pixels by what became of them: total, zero (no data), masked, "
                     "off_sector, off_range, outside_limits, used")
@@ -458,7 +504,7 @@ Reducer(*, poni=None, distance=None, center=None, pixel_size=None, tilt=None,
         tilt_direction=None, wavelength=None, bins=None, bin_width=None,
         range=None, unit='2th_deg', median=False, mask=None, azimuth=None,
         low=None, high=None, dark=None, flat=None, polarization=None,
-        solid_angle=True, error_model=None, shape=None, threads=2)
+        solid_angle=True, error_model=None, cake=None, shape=None, threads=2)
 
 Each keyword is the vokip-reduce option of the same name, and equal options
 give equal profiles:
@@ -484,6 +530,8 @@ give equal profiles:
   polarization    pyFAI's P, -1 to 1
   solid_angle     divide by cos^3 of the ray's angle to the plate's normal
   error_model     None, 'poisson' or 'azimuthal': adds sigma
+  cake            the cake: the radial bins in this many azimuth bins (1 to
+                  3600) over 0 to 360 degrees or the azimuth sector
 Beyond the command line's:
   shape           (rows, columns) of the images; default: the first image's
   threads         threads that bin one image (default 2, as vokip-reduce)
@@ -506,7 +554,7 @@ time.)")
            py::arg("low") = py::none(), py::arg("high") = py::none(), py::arg("dark") = py::none(),
            py::arg("flat") = py::none(), py::arg("polarization") = py::none(),
            py::arg("solid_angle") = true, py::arg("error_model") = py::none(),
-           py::arg("shape") = py::none(), py::arg("threads") = 2,
+           py::arg("cake") = py::none(), py::arg("shape") = py::none(), py::arg("threads") = 2,
            "Reducer(*, poni=None, distance=None, ...): see the class's description.")
       .def("integrate", &Reducer::integrate, py::arg("image"),
            R"(integrate(image) -> Profile

@@ -110,6 +110,8 @@ py::dict reduce_as_command_line(const std::vector<std::string>& args) {
   d["spread"] = array_of(r.profile.spread);
   d["sigma"] = r.profile.sigma.empty() ? py::object(py::none()) : array_of(r.profile.sigma);
   d["count"] = array_of(r.profile.count);
+  d["cake_value"] = array_of(r.profile.cake.value);
+  d["cake_count"] = array_of(r.profile.cake.count);
   return d;
 }
 

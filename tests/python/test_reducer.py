@@ -35,7 +35,8 @@ def option_sets(f):
     dark_array = vokip.read_mar345(f["dark"])[0].astype(np.float32)
     return [
         ([], {}),
-        (["--median"], {"median": True}),
+        (["--median", "--cake", "36", "--azimuth", "0:180"],
+         {"median": True, "cake": 36, "azimuth": (0, 180)}),
         (["--unit", "q_A^-1", "--bin-width", "0.01"], {"unit": "q_A^-1", "bin_width": 0.01}),
         (["--unit", "d_A", "--bins", "400", "--error-model", "azimuthal"],
          {"unit": "d_A", "bins": 400, "error_model": "azimuthal"}),
@@ -81,6 +82,15 @@ def test_profiles_equal_vokip_reduces(tmp_path, rings, inputs):
                 assert getattr(profile, name) is None
             else:
                 assert same(getattr(profile, name), engine[theirs]), (args, name)
+        if "cake" in keywords:
+            cake = profile.cake
+            assert cake.intensity.shape == cake.count.shape == (36, len(profile.count))
+            assert cake.azimuth[0] == 2.5 and cake.azimuth_width == 5
+            assert same(cake.intensity.ravel(), engine["cake_value"])
+            assert same(cake.count.ravel(), engine["cake_count"])
+            assert (cake.count.sum(axis=0) == profile.count).all()
+        else:
+            assert profile.cake is None
         if keywords.get("unit") == "d_A":
             assert profile.radial == pytest.approx(2 * np.pi / engine["centre"], rel=1e-15)
         else:
