@@ -85,9 +85,14 @@ std::int64_t Image::zero_count() const {
 }
 
 std::vector<std::uint32_t> Image::full() const {
-  std::vector<std::uint32_t> full(low_.begin(), low_.end());
-  for (const OverflowRecord& r : overflow_) full[r.address - 1] = r.value;
-  return full;
+  std::vector<std::uint32_t> values(static_cast<std::size_t>(pixels()));
+  full(values.data());
+  return values;
+}
+
+void Image::full(std::uint32_t* out) const {
+  std::copy(low_.begin(), low_.end(), out);
+  for (const OverflowRecord& r : overflow_) out[r.address - 1] = r.value;
 }
 
 }  // namespace vokip

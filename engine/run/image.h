@@ -43,6 +43,8 @@ class Image {
 
   // Every pixel's full intensity, row-major.
   std::vector<std::uint32_t> full() const;
+  // The same into out, which holds pixels() values.
+  void full(std::uint32_t* out) const;
 
  private:
   // A pixel whose 16-bit value is 0: no data, or one with an overflow record.
