@@ -7,6 +7,7 @@
 #include <string>
 
 #include "arrays.h"
+#include "engine/memory/huge_pages.h"
 #include "geometry/azimuth_map.h"
 #include "geometry/polar_angle_map.h"
 #include "integrate/integrate_mean.h"
@@ -18,6 +19,10 @@ namespace {
 
 // Doubles, C-contiguous: converted only when they are not already.
 using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
+// A map's output, in huge pages as large arrays are in the engine: a fresh
+// image-sized map in 4 KiB pages costs more in first touches than the
+// module takes to compute it.
+using Map = std::vector<double, HugePageAllocator<double>>;
 
 std::vector<py::ssize_t> dims_of(const Doubles& a) {
   return std::vector<py::ssize_t>(a.shape(), a.shape() + a.ndim());
@@ -59,25 +64,27 @@ struct MapCall {
 py::array_t<double> polar_angles(double distance, double tilt, double direction, Doubles x,
                                  Doubles y, const py::object& shape) {
   MapCall call(std::move(x), std::move(y), shape);
-  py::array_t<double> out(call.shape);
-  double* o = out.mutable_data();
+  Map out;
   {
     const py::gil_scoped_release unlocked;
+    out.resize(static_cast<std::size_t>(call.n));
+    double* o = out.data();
     polar_angle_map(distance, tilt, direction, call.x.data(), call.x.size(), call.y.data(),
                     call.y.size(), o, call.n, call.w);
   }
-  return out;
+  return adopt(std::move(out), call.shape);
 }
 
 py::array_t<double> azimuths(Doubles y, Doubles x, const py::object& shape) {
   MapCall call(std::move(x), std::move(y), shape);
-  py::array_t<double> out(call.shape);
-  double* o = out.mutable_data();
+  Map out;
   {
     const py::gil_scoped_release unlocked;
+    out.resize(static_cast<std::size_t>(call.n));
+    double* o = out.data();
     azimuth_map(call.y.data(), call.y.size(), call.x.data(), call.x.size(), o, call.n, call.w);
   }
-  return out;
+  return adopt(std::move(out), call.shape);
 }
 
 py::tuple integrate(const Doubles& keys, const Doubles& values, const Doubles& centres,
