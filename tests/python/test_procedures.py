@@ -32,7 +32,8 @@ def test_polar_angles_equal_the_core_on_grids_and_pairs():
         assert pairs.shape == (6, 9)
         assert np.array_equal(pairs, core_polar(150, tilt, direction, px, py, (6, 9)))
     # Other types and layouts are converted, giving the same angles.
-    assert np.array_equal(vokip.polar_angles(150, 1, 2, x.astype(np.float32), np.repeat(y, 2)[::2][:, None]),
+    spaced = np.repeat(y, 2)[::2][:, None]
+    assert np.array_equal(vokip.polar_angles(150, 1, 2, x.astype(np.float32), spaced),
                           core_polar(150, 1, 2, x.astype(np.float32), y, (23, 37)))
     assert np.array_equal(vokip.polar_angles(150, 1, 2, list(x), np.asfortranarray(y[:, None])),
                           core_polar(150, 1, 2, x, y, (23, 37)))
