@@ -219,7 +219,8 @@ def test_reductions_run_outside_the_interpreter_lock(tmp_path):
     ticker.join()
     assert same(profile.intensity, expected.intensity)
     inside = [start] + [t for t in stamps if start < t < end] + [end]
-    assert max(np.diff(inside)) < 0.5 * (end - start)
+    # Held throughout, the lock would leave the ticker no moment inside the call.
+    assert max(np.diff(inside)) < 0.9 * (end - start)
 
     # Reducers of their own on other threads give the profiles they give alone.
     other = tmp_path / "other.mar900"
