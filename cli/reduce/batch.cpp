@@ -176,6 +176,34 @@ std::string output_path(const std::string& input, const std::string& output_dir,
   return (folder / name).string() + extension;
 }
 
+ReductionRequest loaded_request(const Options& o) {
+  ReductionRequest request = o.request;
+  // Each file named once is read once, for every image.
+  auto read_named = [](const char* what, const std::string& path, auto&& read) {
+    try {
+      return read(path);
+    } catch (const Error& e) {
+      throw Error(std::string(what) + " " + path + ": " + e.what(), e.kind());
+    }
+  };
+  if (!o.mask_path.empty()) {
+    request.mask = std::make_shared<const Mask>(read_named("mask", o.mask_path, read_mask_image));
+  }
+  if (!o.dark_path.empty()) {
+    request.corrections.dark =
+        std::make_shared<const ValueImage>(read_named("dark", o.dark_path, read_value_image));
+  }
+  if (!o.flat_path.empty()) {
+    request.corrections.flat =
+        std::make_shared<const ValueImage>(read_named("flat", o.flat_path, read_value_image));
+  }
+  if (!o.poni_path.empty()) {
+    request.geometry.base = from_poni(
+        read_named(".poni", o.poni_path, [](const std::string& p) { return read_poni(p); }));
+  }
+  return request;
+}
+
 int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_progress) {
   const auto start = std::chrono::steady_clock::now();
   Options o = options;
@@ -189,30 +217,7 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
       files = shard_of(std::move(files), *shard);
       unmatched.clear();  // a pattern that matched nothing is every share's, and no file
     }
-    // Each file named once is read once, for every image.
-    auto read_named = [](const char* what, const std::string& path, auto&& read) {
-      try {
-        return read(path);
-      } catch (const Error& e) {
-        throw Error(std::string(what) + " " + path + ": " + e.what());
-      }
-    };
-    if (!o.mask_path.empty()) {
-      o.request.mask =
-          std::make_shared<const Mask>(read_named("mask", o.mask_path, read_mask_image));
-    }
-    if (!o.dark_path.empty()) {
-      o.request.corrections.dark =
-          std::make_shared<const ValueImage>(read_named("dark", o.dark_path, read_value_image));
-    }
-    if (!o.flat_path.empty()) {
-      o.request.corrections.flat =
-          std::make_shared<const ValueImage>(read_named("flat", o.flat_path, read_value_image));
-    }
-    if (!o.poni_path.empty()) {
-      o.request.geometry.base = from_poni(
-          read_named(".poni", o.poni_path, [](const std::string& p) { return read_poni(p); }));
-    }
+    o.request = loaded_request(o);
     if (!o.output_dir.empty()) {
       std::error_code error;
       fs::create_directories(o.output_dir, error);

@@ -74,13 +74,14 @@ struct CommandLine {
                  "log-scaled, pixels left out tinted, the beam centre and the strongest peaks' "
                  "circles drawn")
         ->group(out);
-    add_parsed(app, "--cake", "a whole number of azimuth bins, 1 to 3600",
+    add_parsed(app, "--cake",
+               "a whole number of azimuth bins, 1 to " + std::to_string(kMostAzimuthBins),
                "also write the cake: the profile's radial bins in N azimuth bins over 0 to 360 "
                "degrees (or the --azimuth sector), as a 32-bit float TIFF (.cake.tif, rows = "
                "azimuth bins), its axes (.cake.txt) and a picture (.cake.png)",
                [o](const std::string& v) {
                  long n = 0;
-                 if (!parse_whole(v, &n) || n < 1 || n > 3600) return false;
+                 if (!parse_whole(v, &n) || n < 1 || n > kMostAzimuthBins) return false;
                  o->request.azimuth_bins = static_cast<int>(n);
                  return true;
                })

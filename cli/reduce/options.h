@@ -51,6 +51,9 @@ std::optional<Shard> parse_shard(const std::string& text);
 // make one share.
 std::optional<Shard> slurm_array_shard(const char* (*get)(const char*));
 
+// The most azimuth bins --cake takes.
+constexpr int kMostAzimuthBins = 3600;
+
 // Exit code when at least one input could not be reduced.
 constexpr int kExitFileFailed = 1;
 

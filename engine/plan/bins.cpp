@@ -51,38 +51,23 @@ BinLayout lay_out_bins(const BinRequest& r, double data_low, double data_high,
   return layout;
 }
 
-std::vector<std::int64_t> bin_starts(const BinLayout& layout, std::int64_t n,
-                                     const KeySource& keys) {
+std::vector<std::int64_t> bin_starts(const BinLayout& layout, const EdgeSearch& search) {
   const std::int64_t m = static_cast<std::int64_t>(layout.centres.size());
   // Bin i's lower edge: the outer lower edge for the first, the upper edge
   // of the bin before for the others; the last bin's upper edge ends them.
-  std::vector<double> edges(static_cast<std::size_t>(m) + 1);
-  edges[0] = layout.lower;
-  edges[m] = layout.upper;
+  std::vector<std::int64_t> starts(static_cast<std::size_t>(m) + 1);
+  starts[0] = search(layout.lower);
+  starts[m] = search(layout.upper);
   if (m > 1) {
     const bin_scanner scanner(nullptr, 0, layout.centres.data(), m);
-    for (std::int64_t i = 1; i < m; ++i) edges[i] = scanner.upper_edge(i - 1);
-  }
-  // Each edge falls at the first key it is not above: a key on an edge
-  // opens the bin above it, as in the partition.
-  constexpr std::int64_t kBlock = 4096;
-  std::vector<std::int64_t> starts(static_cast<std::size_t>(m) + 1, n);
-  std::vector<double> block(
-      static_cast<std::size_t>(std::min(kBlock, std::max<std::int64_t>(n, 1))));
-  std::int64_t edge = 0;
-  for (std::int64_t first = 0; first < n && edge <= m; first += kBlock) {
-    const std::int64_t count = std::min(kBlock, n - first);
-    keys(first, count, block.data());
-    for (std::int64_t k = 0; k < count; ++k) {
-      while (edge <= m && !(edges[edge] > block[k])) starts[edge++] = first + k;
-    }
+    for (std::int64_t i = 1; i < m; ++i) starts[i] = search(scanner.upper_edge(i - 1));
   }
   return starts;
 }
 
 std::vector<std::int64_t> bin_starts(const BinLayout& layout, const double* keys, std::int64_t n) {
-  return bin_starts(layout, n, [keys](std::int64_t first, std::int64_t count, double* out) {
-    std::copy(keys + first, keys + first + count, out);
+  return bin_starts(layout, [keys, n](double edge) {
+    return std::partition_point(keys, keys + n, [edge](double k) { return edge > k; }) - keys;
   });
 }
 

@@ -37,18 +37,17 @@ struct BinLayout {
 BinLayout lay_out_bins(const BinRequest& request, double data_low, double data_high,
                        std::int64_t default_count);
 
-// Reads keys first .. first + count - 1 into keys.
-using KeySource = std::function<void(std::int64_t first, std::int64_t count, double* keys)>;
+// Where an edge falls among ascending keys: the position of the first key
+// that is not below it (a key on an edge belongs above it), or the count.
+using EdgeSearch = std::function<std::int64_t(double edge)>;
 
-// Where each bin's members start among n ascending keys: bin i holds the
-// keys from the first that is not below its lower edge up to the next bin's
+// Where each bin's members start among ascending keys: bin i holds the keys
+// from the first that is not below its lower edge up to the next bin's
 // start, with the edges of the module's bin partition (bin_scanner), so that
 // for keys inside the layout's outer edges these are its bins. m + 1
 // positions: keys below the lower outer edge come before the first, keys
-// from the upper outer edge on after the last. The keys are read in blocks,
-// in order.
-std::vector<std::int64_t> bin_starts(const BinLayout& layout, std::int64_t n,
-                                     const KeySource& keys);
+// from the upper outer edge on after the last.
+std::vector<std::int64_t> bin_starts(const BinLayout& layout, const EdgeSearch& search);
 std::vector<std::int64_t> bin_starts(const BinLayout& layout, const double* keys, std::int64_t n);
 
 }  // namespace vokip

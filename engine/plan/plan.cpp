@@ -208,6 +208,7 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
   // The members sorted part by part. The sort keeps pixel order among equal
   // positions, as each part's members come in pixel order.
   order_.resize(static_cast<std::size_t>(n));
+  coarse_keys_.resize(static_cast<std::size_t>(members_));
   {
     std::int64_t placed = 0;
     std::vector<std::uint32_t> listed;
@@ -241,7 +242,14 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
         scratch.resize(part.size());
         radix_sort_by_key(part.data(), scratch.data(), part.size(),
                           [](const Member& m) { return m.radial_bits; });
-        for (const Member& m : part) order_[placed++] = m.pixel;
+        for (const Member& m : part) {
+          const double position = from_ordered_bits(m.radial_bits);
+          const double key = follows_two_theta(spec.unit)
+                                 ? key_of_two_theta(spec.unit, position, g.wavelength_angstrom)
+                                 : position;
+          coarse_keys_[placed] = static_cast<float>(key);
+          order_[placed++] = m.pixel;
+        }
       }
       part_first = part_end;
     }
@@ -340,6 +348,25 @@ double Plan::member_key(std::int64_t member) const {
   return key;
 }
 
+std::int64_t Plan::first_not_below(double edge) const {
+  // Rounding keeps order: a member whose rounded key lies below the edge's
+  // rounded value lies below the edge, one above it above. Only members
+  // whose rounded key equals it need their key.
+  const float rounded = static_cast<float>(edge);
+  const float* keys = coarse_keys_.data();
+  const float* low =
+      std::partition_point(keys, keys + members_, [&](float k) { return k < rounded; });
+  const float* high =
+      std::partition_point(low, keys + members_, [&](float k) { return k <= rounded; });
+  const std::int64_t first = low - keys, count = high - low;
+  if (count == 0) return first;
+  std::vector<double> exact(static_cast<std::size_t>(count));
+  member_keys(first, count, exact.data());
+  return first +
+         (std::partition_point(exact.begin(), exact.end(), [&](double k) { return edge > k; }) -
+          exact.begin());
+}
+
 std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) const {
   {
     const std::lock_guard<std::mutex> lock(binning_mutex_);
@@ -347,10 +374,7 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
   }
   auto made = std::make_shared<Binning>();
   made->layout = lay_out_bins(spec_.bins, low_key, high_key, default_bin_count_);
-  made->starts = bin_starts(made->layout, members_,
-                            [this](std::int64_t first, std::int64_t count, double* keys) {
-                              member_keys(first, count, keys);
-                            });
+  made->starts = bin_starts(made->layout, [this](double edge) { return first_not_below(edge); });
   if (azimuth_bins_.count > 0) {
     // A group's members come in the members' order, so its radial bins
     // start at the first of its members from each bin's start on.

@@ -100,8 +100,8 @@ class Plan {
   // angle) in ascending order of their key, the position on the unit's axis
   // (q for d); pixels of equal position in pixel order.
   PixelList members() const { return {order_.data(), members_}; }
-  // The keys of members first .. first + count - 1. The plan keeps no keys:
-  // they are computed again, exactly as the sort saw them, when asked for.
+  // The keys of members first .. first + count - 1. The plan keeps no exact
+  // keys: they are computed again, exactly as the sort saw them, when asked for.
   void member_keys(std::int64_t first, std::int64_t count, double* keys) const;
   double member_key(std::int64_t member) const;
   // Per member, in the same order: 1 / (flat x solid angle x polarization),
@@ -132,10 +132,16 @@ class Plan {
 
  private:
   void group_by_azimuth(const LabFrame& lab);
+  // The first member whose key is not below the edge, or the member count.
+  std::int64_t first_not_below(double edge) const;
 
   PlanSpec spec_;
   // Members by key, then the masked, off-sector and angle-less pixels.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> order_;
+  // The members' keys rounded to single precision: where an edge falls among
+  // them, all but the members whose rounded key equals the edge's rounded
+  // value is settled without computing a key.
+  std::vector<float, HugePageAllocator<float>> coarse_keys_;
   std::vector<double, HugePageAllocator<double>> factors_;
   std::vector<float, HugePageAllocator<float>> darks_;
   AzimuthBins azimuth_bins_;

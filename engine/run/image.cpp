@@ -8,6 +8,15 @@
 
 namespace vokip {
 
+void decode_stream(const std::uint8_t* stream, std::int64_t length, std::uint16_t* output,
+                   std::int64_t n, std::int64_t w) {
+  const UnpackResult decoded = unpack_image(stream, length, output, n, w);
+  if (decoded.pixels < n) {
+    throw Error("packed stream cut short: it ends before the last of the " + std::to_string(n) +
+                " pixels");
+  }
+}
+
 void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
   width_ = h.size;
   height_ = h.size;
@@ -15,13 +24,8 @@ void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
   low_.resize(static_cast<std::size_t>(n));
   // A one-pixel-wide image predicts from the output's prior content.
   if (width_ == 1) std::fill(low_.begin(), low_.end(), 0);
-  const UnpackResult decoded = unpack_image(
-      file + h.stream_offset, static_cast<std::int64_t>(h.stream_length), low_.data(), n, width_);
-  if (decoded.pixels < n) {
-    throw Error("packed stream cut short: it ends before the last of the " + std::to_string(n) +
-                " pixels");
-  }
-
+  decode_stream(file + h.stream_offset, static_cast<std::int64_t>(h.stream_length), low_.data(), n,
+                width_);
   index_overflow(h.overflow);
 }
 
@@ -81,9 +85,14 @@ std::int64_t Image::zero_count() const {
 }
 
 std::vector<std::uint32_t> Image::full() const {
-  std::vector<std::uint32_t> full(low_.begin(), low_.end());
-  for (const OverflowRecord& r : overflow_) full[r.address - 1] = r.value;
-  return full;
+  std::vector<std::uint32_t> values(static_cast<std::size_t>(pixels()));
+  full(values.data());
+  return values;
+}
+
+void Image::full(std::uint32_t* out) const {
+  std::copy(low_.begin(), low_.end(), out);
+  for (const OverflowRecord& r : overflow_) out[r.address - 1] = r.value;
 }
 
 }  // namespace vokip

@@ -11,6 +11,13 @@
 
 namespace vokip {
 
+// Decodes the n pixels of an image w pixels wide from a bare packed stream of
+// length bytes with the module's core. The output's prior content enters
+// when w is 1 (the predictor reads it). Throws Error when the stream ends
+// before the last pixel.
+void decode_stream(const std::uint8_t* stream, std::int64_t length, std::uint16_t* output,
+                   std::int64_t n, std::int64_t w);
+
 class Image {
  public:
   // Decodes the packed stream of the parsed file into this image, reusing
@@ -36,6 +43,8 @@ class Image {
 
   // Every pixel's full intensity, row-major.
   std::vector<std::uint32_t> full() const;
+  // The same into out, which holds pixels() values.
+  void full(std::uint32_t* out) const;
 
  private:
   // A pixel whose 16-bit value is 0: no data, or one with an overflow record.

@@ -1,0 +1,33 @@
+"""vokip: MAR345 image-plate images to 1-D diffraction profiles.
+
+read_mar345(path)            the image (uint32, overflow pixels applied) and header
+decode(stream, shape)        the 16-bit image of a bare packed stream
+polar_angles(...), azimuths(...), integrate(...)
+                             the module's geometry and integration procedures
+Reducer(...)                 vokip-reduce's reduction, its plan kept from image
+                             to image: .integrate(image), .integrate_file(path)
+
+Errors of a bad file are ValueError (OSError when it cannot be read), with
+the message vokip-reduce prints for it.
+"""
+
+from ._vokip import (
+    Profile,
+    Reducer,
+    __version__,
+    azimuths,
+    decode,
+    integrate,
+    polar_angles,
+    read_mar345,
+)
+
+__all__ = [
+    "Profile",
+    "Reducer",
+    "azimuths",
+    "decode",
+    "integrate",
+    "polar_angles",
+    "read_mar345",
+]

@@ -1,0 +1,240 @@
+"""Reducer: vokip-reduce's profiles for the same options, bit for bit,
+whether the image comes from a file or an array; its refusals."""
+import threading
+import time
+
+import numpy as np
+import pytest
+import vokip
+import vokip_fixtures as fx
+from conftest import command_line_message, run_reduce
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory, rings):
+    """The files the option sets name: a mask, a dark, a flat and a .poni."""
+    folder = tmp_path_factory.mktemp("inputs")
+    path = rings[0]
+    mask = np.zeros((300, 300), np.uint8)
+    mask[120:140, :] = 1
+    mask[:, 200:215] = 255
+    (folder / "band.pgm").write_bytes(b"P5 300 300 255\n" + mask.tobytes())
+    fx.ring_file(str(folder / "dark.mar300"), seed=11, overflow_pixels=0)
+    fx.ring_file(str(folder / "flat.mar300"), seed=12, overflow_pixels=0)
+    code, err = run_reduce(path, "-o", folder, "--write-poni", folder / "plate.poni",
+                           "--distance", 118, "--tilt", 1.2, "--tilt-direction", 25,
+                           "--wavelength", 0.8)
+    assert code == 0, err
+    return {"mask": folder / "band.pgm", "mask_array": mask,
+            "dark": folder / "dark.mar300", "flat": folder / "flat.mar300",
+            "poni": folder / "plate.poni"}
+
+
+def option_sets(f):
+    """vokip-reduce's options and the Reducer's keywords that say the same."""
+    dark_array = vokip.read_mar345(f["dark"])[0].astype(np.float32)
+    return [
+        ([], {}),
+        (["--median", "--cake", "36", "--azimuth", "0:180"],
+         {"median": True, "cake": 36, "azimuth": (0, 180)}),
+        (["--unit", "q_A^-1", "--bin-width", "0.01"], {"unit": "q_A^-1", "bin_width": 0.01}),
+        (["--unit", "d_A", "--bins", "400", "--error-model", "azimuthal"],
+         {"unit": "d_A", "bins": 400, "error_model": "azimuthal"}),
+        (["--unit", "r_mm", "--range", "10:80", "--error-model", "poisson"],
+         {"unit": "r_mm", "range": (10, 80), "error_model": "poisson"}),
+        (["--azimuth", "-45:120", "--median", "--mask", f["mask"]],
+         {"azimuth": (-45, 120), "median": True, "mask": f["mask"]}),
+        (["--mask", f["mask"], "--low", "20", "--high", "5000", "--no-solid-angle"],
+         {"mask": f["mask_array"], "low": 20, "high": 5000, "solid_angle": False}),
+        (["--poni", f["poni"], "--polarization", "0.95", "--error-model", "poisson",
+          "--range", "5:"],
+         {"poni": str(f["poni"]), "polarization": 0.95, "error_model": "poisson",
+          "range": (5, None)}),
+        (["--dark", f["dark"], "--flat", f["flat"], "--error-model", "poisson"],
+         {"dark": dark_array, "flat": f["flat"], "error_model": "poisson"}),
+        (["--distance", "110", "--center", "150,140", "--pixel-size", "600,610", "--tilt", "1",
+          "--tilt-direction", "20", "--wavelength", "0.5", "--unit", "q_nm^-1", "--bins", "250"],
+         {"distance": 110, "center": (150, 140), "pixel_size": (600, 610), "tilt": 1,
+          "tilt_direction": 20, "wavelength": 0.5, "unit": "q_nm^-1", "bins": 250}),
+    ]
+
+
+def same(a, b):
+    return np.array_equal(a, b, equal_nan=True)
+
+
+def written_columns(path):
+    return [line.split() for line in path.read_text().splitlines() if not line.startswith("#")]
+
+
+def test_profiles_equal_vokip_reduces(tmp_path, rings, inputs):
+    path = rings[0]
+    for k, (args, keywords) in enumerate(option_sets(inputs)):
+        args = [str(a) for a in args]
+        profile = vokip.Reducer(**keywords).integrate_file(path)
+
+        # The engine's numbers for the command line, at full precision.
+        engine = fx.reduce_as_command_line(args + [str(path)])
+        assert same(profile.count, engine["count"]), args
+        for name, theirs in (("intensity", "value"), ("variance", "variance"),
+                             ("spread", "spread"), ("sigma", "sigma")):
+            if engine[theirs] is None:
+                assert getattr(profile, name) is None
+            else:
+                assert same(getattr(profile, name), engine[theirs]), (args, name)
+        if "cake" in keywords:
+            cake = profile.cake
+            assert cake.intensity.shape == cake.count.shape == (36, len(profile.count))
+            assert cake.azimuth[0] == 2.5 and cake.azimuth_width == 5
+            assert same(cake.intensity.ravel(), engine["cake_value"])
+            assert same(cake.count.ravel(), engine["cake_count"])
+            assert (cake.count.sum(axis=0) == profile.count).all()
+        else:
+            assert profile.cake is None
+        if keywords.get("unit") == "d_A":
+            assert profile.radial == pytest.approx(2 * np.pi / engine["centre"], rel=1e-15)
+        else:
+            assert same(profile.radial, engine["centre"])
+
+        # The files vokip-reduce writes.
+        out = tmp_path / str(k)
+        sigma = profile.sigma is not None
+        code, err = run_reduce(path, *args, "--csv", "-o", out)
+        assert code == 0, err
+        kept = profile.count > 0
+        lines = [[f"{x:.6f}", f"{y:.8g}"] + ([f"{s:.8g}"] if sigma else [])
+                 for x, y, s in zip(profile.radial[kept], profile.intensity[kept],
+                                    profile.sigma[kept] if sigma else profile.radial[kept])]
+        assert written_columns(out / "rings.xy") == lines, args
+        rows = [line.split(",") for line in (out / "rings.csv").read_text().splitlines()[1:]]
+        assert [int(r[0]) for r in rows] == list(range(len(profile.count)))
+        at = rows[0].index(str(profile.count[0]), 2) if rows else 0
+        for i, row in enumerate(rows):
+            assert int(row[at]) == profile.count[i]
+            if profile.count[i] == 0:
+                continue
+            expected = [profile.intensity[i], profile.variance[i], profile.spread[i]]
+            assert row[at + 1:at + 4] == [f"{v:.10g}" for v in expected], (args, i)
+            if sigma:
+                assert row[-1] == f"{profile.sigma[i]:.10g}"
+
+
+def test_an_array_reduces_as_its_file_does(rings, inputs):
+    path, written = rings
+    reducer = vokip.Reducer(poni=inputs["poni"], error_model="poisson", median=True)
+    from_file = reducer.integrate_file(path)
+    image, _ = vokip.read_mar345(path)
+    for given in (image, written, written.astype(np.int64), np.asfortranarray(written)):
+        profile = reducer.integrate(given)
+        for a, b in zip(profile, from_file):
+            assert same(a, b)
+    assert reducer.shape == (300, 300)
+    assert reducer.geometry["distance_mm"] == pytest.approx(118)
+    x, y, sigma, n = from_file
+    assert len(x) == len(y) == len(sigma) == len(n) > 100
+    assert from_file.pixels["used"] == n.sum() > 0.9 * 300 * 300
+
+
+def test_images_of_another_shape_are_refused(tmp_path, rings, inputs):
+    path, written = rings
+    reducer = vokip.Reducer(poni=inputs["poni"])
+    reducer.integrate(written)
+    with pytest.raises(ValueError, match=r"^the image's shape \(200, 300\) is not the shape this "
+                                         r"Reducer plans for, \(300, 300\)"):
+        reducer.integrate(written[:200])
+    small = tmp_path / "small.mar200"
+    fx.ring_file(str(small), size=200)
+    with pytest.raises(ValueError, match=rf"^{small}: the image's shape \(200, 200\)"):
+        reducer.integrate_file(small)
+    planned = vokip.Reducer(poni=inputs["poni"], shape=(200, 200))
+    assert planned.geometry is not None and planned.shape == (200, 200)
+    with pytest.raises(ValueError, match=r"shape \(300, 300\) is not"):
+        planned.integrate(written)
+    assert len(planned.integrate_file(small).count) > 0
+
+
+def test_bad_images_and_keywords_are_refused(rings, inputs):
+    written = rings[1]
+    geometry = {"distance": 120, "center": (150, 150), "pixel_size": 600}
+    reducer = vokip.Reducer(**geometry)
+    with pytest.raises(TypeError, match="integer counts"):
+        reducer.integrate(written.astype(float))
+    with pytest.raises(ValueError, match="from 0 to 4294967295"):
+        reducer.integrate(written.astype(np.int32) - 1)
+    with pytest.raises(ValueError, match="2-D"):
+        reducer.integrate(written[None])
+    with pytest.raises(ValueError, match="no header to take the geometry from"):
+        vokip.Reducer(distance=120).integrate(written)
+    with pytest.raises(ValueError, match="q_A\\^-1 needs the wavelength"):
+        vokip.Reducer(unit="q_A^-1", **geometry).integrate(written)
+    for keywords, message in (({"bins": 0}, "bins must be 1 to"),
+                              ({"bins": 10, "bin_width": 0.1}, "either bins or bin_width"),
+                              ({"polarization": 1.5}, "from -1 to 1"),
+                              ({"unit": "2theta_rad"}, "unit must be"),
+                              ({"azimuth": (10, 5)}, "start below its end"),
+                              ({"range": (5, 1)}, "low end below its high end"),
+                              ({"error_model": "gauss"}, "error_model must be"),
+                              ({"distance": -3, "center": (1, 1), "pixel_size": 100},
+                               "the distance must be a positive number of mm")):
+        with pytest.raises(ValueError, match=message):
+            vokip.Reducer(**keywords)
+    with pytest.raises(ValueError, match="center takes two numbers"):
+        vokip.Reducer(center=5)
+    for keywords in ({"distance": "far"}, {"bins": 10.5}):
+        with pytest.raises(TypeError):
+            vokip.Reducer(**keywords)
+    # An image the plan cannot take leaves the Reducer free for the next.
+    masked = vokip.Reducer(mask=np.zeros((300, 300)), **geometry)
+    with pytest.raises(ValueError, match="^the mask is 300 x 300 pixels, the image 300 x 200"):
+        masked.integrate(written[:200])
+    assert masked.shape is None and len(masked.integrate(written).count) > 0
+    # The files a Reducer is given fail as vokip-reduce's options do.
+    missing = inputs["mask"].with_name("none.pgm")
+    expected = command_line_message(rings[0], "--mask", missing)
+    assert expected == f"mask {missing}: cannot open: No such file or directory"
+    with pytest.raises(OSError, match=f"^{expected}$"):
+        vokip.Reducer(mask=missing)
+    with pytest.raises(ValueError, match=f"^.poni {inputs['dark']}: the .poni line"):
+        vokip.Reducer(poni=inputs["dark"])
+
+
+def test_reductions_run_outside_the_interpreter_lock(tmp_path):
+    path = tmp_path / "large.mar900"
+    image = fx.ring_file(str(path), size=900)
+    reducer = vokip.Reducer(distance=120, center=(450, 450), pixel_size=600, median=True,
+                            threads=1)
+    expected = reducer.integrate(image)
+    stamps, done = [], threading.Event()
+
+    def tick():
+        while not done.is_set():
+            stamps.append(time.perf_counter())
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    start = time.perf_counter()
+    profile = reducer.integrate(image)
+    end = time.perf_counter()
+    done.set()
+    ticker.join()
+    assert same(profile.intensity, expected.intensity)
+    inside = [start] + [t for t in stamps if start < t < end] + [end]
+    # Held throughout, the lock would leave the ticker no moment inside the call.
+    assert max(np.diff(inside)) < 0.9 * (end - start)
+
+    # Reducers of their own on other threads give the profiles they give alone.
+    other = tmp_path / "other.mar900"
+    fx.ring_file(str(other), size=900, seed=9)
+    alone = [vokip.Reducer(median=True).integrate_file(p) for p in (path, other)]
+    results = [None, None]
+
+    def reduce(k, p):
+        results[k] = vokip.Reducer(median=True).integrate_file(p)
+
+    workers = [threading.Thread(target=reduce, args=(k, p)) for k, p in enumerate((path, other))]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    for a, b in zip(alone, results):
+        assert same(a.intensity, b.intensity) and same(a.count, b.count)
