@@ -1,7 +1,7 @@
 #include "cli/calibrate/run.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <filesystem>
 #include <optional>
 
@@ -12,6 +12,7 @@
 #include "engine/formats/mar345.h"
 #include "engine/formats/png.h"
 #include "engine/formats/poni.h"
+#include "engine/formats/text_format.h"
 #include "engine/run/image.h"
 #include "vokip_version.h"
 
@@ -21,15 +22,6 @@ namespace {
 
 constexpr char kName[] = "vokip-calibrate";
 
-std::string format(const char* pattern, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(text, sizeof text, pattern, args);
-  va_end(args);
-  return text;
-}
-
 // "value +- uncertainty unit", with the value to the uncertainty's second
 // significant digit.
 std::string with_uncertainty(double value, double uncertainty, const char* unit) {
@@ -37,7 +29,7 @@ std::string with_uncertainty(double value, double uncertainty, const char* unit)
   if (uncertainty > 0 && std::isfinite(uncertainty)) {
     decimals = std::clamp(1 - static_cast<int>(std::floor(std::log10(uncertainty))), 0, 9);
   }
-  return format("%.*f +- %.*f %s", decimals, value, decimals, uncertainty, unit);
+  return printf_string("%.*f +- %.*f %s", decimals, value, decimals, uncertainty, unit);
 }
 
 // The starting geometry: the header's values under the options; with no
@@ -65,13 +57,13 @@ CalibrationStart starting_geometry(const Mar345Header& header, const GeometryOve
 }  // namespace
 
 std::string reduce_options_of(const Geometry& g) {
-  std::string line =
-      format("--distance %.10g --center %.10g,%.10g", g.distance_mm, g.center_x_px, g.center_y_px);
+  std::string line = printf_string("--distance %.10g --center %.10g,%.10g", g.distance_mm,
+                                   g.center_x_px, g.center_y_px);
   line += g.pixel_x_um == g.pixel_y_um
-              ? format(" --pixel-size %.10g", g.pixel_x_um)
-              : format(" --pixel-size %.10g,%.10g", g.pixel_x_um, g.pixel_y_um);
-  line += format(" --tilt %.10g --tilt-direction %.10g", g.tilt_deg, g.tilt_direction_deg);
-  if (g.wavelength_angstrom) line += format(" --wavelength %.10g", *g.wavelength_angstrom);
+              ? printf_string(" --pixel-size %.10g", g.pixel_x_um)
+              : printf_string(" --pixel-size %.10g,%.10g", g.pixel_x_um, g.pixel_y_um);
+  line += printf_string(" --tilt %.10g --tilt-direction %.10g", g.tilt_deg, g.tilt_direction_deg);
+  if (g.wavelength_angstrom) line += printf_string(" --wavelength %.10g", *g.wavelength_angstrom);
   return line;
 }
 
@@ -80,12 +72,12 @@ std::string calibration_report(const std::string& image, const Calibrant& calibr
                                bool wavelength_fitted) {
   const Geometry& g = c.geometry;
   const GeometryUncertainty& u = c.uncertainty;
-  std::string r = format("%s %s: %s, calibrant %s\n", kName, kVokipVersion, image.c_str(),
-                         calibrant.name.c_str());
-  r += format("beam centre found from the rings' symmetry at (%.1f, %.1f) px", c.found_centre.x,
-              c.found_centre.y);
-  r += start.centre_known ? format(", starting from (%.2f, %.2f)\n", start.geometry.center_x_px,
-                                   start.geometry.center_y_px)
+  std::string r = printf_string("%s %s: %s, calibrant %s\n", kName, kVokipVersion, image.c_str(),
+                                calibrant.name.c_str());
+  r += printf_string("beam centre found from the rings' symmetry at (%.1f, %.1f) px",
+                     c.found_centre.x, c.found_centre.y);
+  r += start.centre_known ? printf_string(", starting from (%.2f, %.2f)\n",
+                                          start.geometry.center_x_px, start.geometry.center_y_px)
                           : std::string(" (no centre given)\n");
   r += "fitted geometry, with standard uncertainties:\n";
   r += "  distance        " + with_uncertainty(g.distance_mm, u.distance_mm, "mm") + "\n";
@@ -96,19 +88,19 @@ std::string calibration_report(const std::string& image, const Calibrant& calibr
        "\n";
   r += "  wavelength      " +
        (wavelength_fitted ? with_uncertainty(*g.wavelength_angstrom, u.wavelength_angstrom, "A")
-                          : format("%.10g A (held)", *g.wavelength_angstrom)) +
+                          : printf_string("%.10g A (held)", *g.wavelength_angstrom)) +
        "\n";
-  r += format("  pixel size      %g x %g um (held)\n", g.pixel_x_um, g.pixel_y_um);
-  r += format("%zu rings, %zu points, rms residual %.3g deg in 2-theta\n", c.rings.size(),
-              c.points.size(), c.rms_deg);
+  r += printf_string("  pixel size      %g x %g um (held)\n", g.pixel_x_um, g.pixel_y_um);
+  r += printf_string("%zu rings, %zu points, rms residual %.3g deg in 2-theta\n", c.rings.size(),
+                     c.points.size(), c.rms_deg);
   r += "  ring  d (A)        2-theta (deg)  points  rms (deg)\n";
   for (const RingUse& ring : c.rings) {
-    r += format("  %4d  %-11.7g  %-13.6f  %6d  %.3g\n", ring.index + 1, ring.d_angstrom,
-                ring.two_theta_deg, ring.points, ring.rms_deg);
+    r += printf_string("  %4d  %-11.7g  %-13.6f  %6d  %.3g\n", ring.index + 1, ring.d_angstrom,
+                       ring.two_theta_deg, ring.points, ring.rms_deg);
   }
   r += "vokip-reduce options: " + reduce_options_of(g) + "\n";
   if (g.rotation_about_beam_deg != 0) {
-    r += format(
+    r += printf_string(
         "  (the .poni's rotation about the beam, %g deg, turns only the azimuth; a .poni "
         "keeps it)\n",
         g.rotation_about_beam_deg);

@@ -2,26 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <sstream>
 #include <vector>
 
+#include "engine/formats/text_format.h"
 #include "engine/pictures/plot_frame.h"
 
 namespace vokip {
 
 namespace {
-
-std::string printf_string(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string printf_string(const char* fmt, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(text, sizeof text, fmt, args);
-  va_end(args);
-  return text;
-}
 
 const char* statistic_name(Statistic s) {
   return s == Statistic::median ? "median" : "mean";
