@@ -85,6 +85,7 @@ struct CommandLine {
                  o->request.azimuth_bins = static_cast<int>(n);
                  return true;
                })
+        ->type_name("N")
         ->group(out);
     app.add_flag("--xye", o->write_xye,
                  "also write a three-column .xye (needs --error-model), as GSAS-II and TOPAS "
@@ -112,11 +113,13 @@ struct CommandLine {
                  o->poni_version = v;
                  return v == "2" || v == "2.1";
                })
+        ->type_name("VERSION")
         ->group(geometry);
     add_geometry_options(app, &o->request.geometry, geometry);
     add_number(app, "--wavelength", "a wavelength in angstrom",
                "X-ray wavelength in angstrom (needed for --unit q)",
                &o->request.geometry.wavelength_angstrom)
+        ->type_name("A")
         ->group(geometry);
 
     const std::string binning = "Binning";
@@ -130,6 +133,7 @@ struct CommandLine {
                  if (unit) o->request.unit = *unit;
                  return unit.has_value();
                })
+        ->type_name("UNIT")
         ->group(binning);
     add_parsed(app, "--bins", "a whole number of bins, 1 to 10000000",
                "N bins over the range (default: one per pixel of radius from the beam centre "
@@ -140,6 +144,7 @@ struct CommandLine {
                  bins = n;
                  return true;
                })
+        ->type_name("N")
         ->group(binning);
     add_parsed(app, "--bin-width", "a positive width",
                "bins of width W in the unit (instead of --bins)",
@@ -149,6 +154,7 @@ struct CommandLine {
                  bin_width = w;
                  return true;
                })
+        ->type_name("W")
         ->group(binning);
     add_parsed(app, "--range", "LOW:HIGH (either may be left out)",
                "bin only this range (default: all pixels), e.g. --range 5:",
@@ -164,9 +170,11 @@ struct CommandLine {
         ->group(binning);
     add_number(app, "--low", "a value", "leave out pixels whose raw value lies below V (dead)",
                &o->request.run.low)
+        ->type_name("V")
         ->group(binning);
     add_number(app, "--high", "a value",
                "leave out pixels whose raw value lies above V (saturated)", &o->request.run.high)
+        ->type_name("V")
         ->group(binning);
     add_parsed(app, "--azimuth", "FROM:TO in degrees, FROM below TO",
                "keep only pixels with azimuth FROM <= a < TO degrees, counted from +x towards "
@@ -195,6 +203,7 @@ struct CommandLine {
                  o->request.corrections.polarization = p;
                  return true;
                })
+        ->type_name("P")
         ->group(corrections);
     app.add_option("--dark", o->dark_path,
                    "subtract this image (MAR345, TIFF or EDF of the image's size)")
@@ -216,6 +225,7 @@ struct CommandLine {
                  }
                  return true;
                })
+        ->type_name("MODEL")
         ->group(corrections);
 
     const std::string running = "Running";

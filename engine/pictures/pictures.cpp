@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "engine/error.h"
+#include "engine/formats/png.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
 #include "engine/pictures/log_scale.h"
@@ -21,27 +22,27 @@ namespace {
 using Surface = std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)>;
 using Context = std::unique_ptr<cairo_t, void (*)(cairo_t*)>;
 
-struct Rgb {
+struct Shade {
   double r, g, b;
 };
 
 // A colour map from dark blue through green to yellow, dark for small.
-Rgb colour_at(double t) {
-  static const Rgb kStops[] = {{0.267, 0.005, 0.329},
-                               {0.231, 0.322, 0.545},
-                               {0.129, 0.569, 0.549},
-                               {0.369, 0.788, 0.384},
-                               {0.993, 0.906, 0.144}};
+Shade colour_at(double t) {
+  static const Shade kStops[] = {{0.267, 0.005, 0.329},
+                                 {0.231, 0.322, 0.545},
+                                 {0.129, 0.569, 0.549},
+                                 {0.369, 0.788, 0.384},
+                                 {0.993, 0.906, 0.144}};
   t = std::clamp(t, 0.0, 1.0) * 4;
   const int k = std::min(3, static_cast<int>(t));
   const double f = t - k;
-  const Rgb& a = kStops[k];
-  const Rgb& b = kStops[k + 1];
+  const Shade& a = kStops[k];
+  const Shade& b = kStops[k + 1];
   return {a.r + (b.r - a.r) * f, a.g + (b.g - a.g) * f, a.b + (b.b - a.b) * f};
 }
 
 // A pixel of a cairo RGB24 surface.
-std::uint32_t packed(const Rgb& c) {
+std::uint32_t packed(const Shade& c) {
   return static_cast<std::uint32_t>(c.r * 255) << 16 | static_cast<std::uint32_t>(c.g * 255) << 8 |
          static_cast<std::uint32_t>(c.b * 255);
 }
@@ -52,18 +53,24 @@ std::string label(double v) {
   return text;
 }
 
-cairo_status_t append(void* closure, const unsigned char* data, unsigned int length) {
-  auto* bytes = static_cast<std::vector<std::uint8_t>*>(closure);
-  bytes->insert(bytes->end(), data, data + length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
+// What cairo drew, as the project's PNG writer takes it.
 std::vector<std::uint8_t> png_of(cairo_surface_t* surface) {
-  std::vector<std::uint8_t> bytes;
-  if (cairo_surface_write_to_png_stream(surface, append, &bytes) != CAIRO_STATUS_SUCCESS) {
-    throw Error("the picture cannot be encoded as PNG");
+  cairo_surface_flush(surface);
+  const int width = cairo_image_surface_get_width(surface);
+  const int height = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  Picture picture(width, height, Picture::Colour::rgb);
+  for (int y = 0; y < height; ++y) {
+    const auto* line = reinterpret_cast<const std::uint32_t*>(data + y * stride);
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t v = line[x];
+      picture.set(x, y,
+                  Rgb{static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+                      static_cast<std::uint8_t>(v)});
+    }
   }
-  return bytes;
+  return encode_png(picture);
 }
 
 // A picture of width x height points, white, with the font set.
@@ -212,7 +219,7 @@ std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
     auto* line = reinterpret_cast<std::uint32_t*>(data + j * stride);
     for (int i = 0; i < columns; ++i) {
       const double v = cake.value[static_cast<std::size_t>(j) * columns + i];
-      Rgb colour{0.75, 0.75, 0.75};
+      Shade colour{0.75, 0.75, 0.75};
       if (v > 0) colour = colour_at(scale(v));
       if (v <= 0) colour = colour_at(0);
       line[i] = packed(colour);
@@ -301,7 +308,7 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
     auto* line = reinterpret_cast<std::uint32_t*>(data + y * stride);
     for (int x = 0; x < w; ++x) {
       const std::size_t at = static_cast<std::size_t>(y) * w + x;
-      Rgb colour = value[at] > 0 ? colour_at(scale(value[at])) : colour_at(0);
+      Shade colour = value[at] > 0 ? colour_at(scale(value[at])) : colour_at(0);
       if (!kept[at]) colour = {0.55 + 0.45 * colour.r, 0.3 * colour.g, 0.3 * colour.b};
       // A curve passes between this pixel and its right or lower neighbour.
       for (double k : curve_keys) {
