@@ -32,6 +32,9 @@ constexpr std::uint16_t kNotMember = kCells;
 // Members of a part computed at a time.
 constexpr std::int64_t kListBlock = 4096;
 
+// Every this many members' key is kept to place bin edges.
+constexpr std::int64_t kKeySampleStep = 64;
+
 // A pixel that can take part, as the sort sees it: its radial position's
 // ordered bits. Packed: the sort's two arrays are the largest memory a plan
 // ever holds.
@@ -208,7 +211,7 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
   // The members sorted part by part. The sort keeps pixel order among equal
   // positions, as each part's members come in pixel order.
   order_.resize(static_cast<std::size_t>(n));
-  coarse_keys_.resize(static_cast<std::size_t>(members_));
+  key_samples_.reserve(static_cast<std::size_t>(members_ / kKeySampleStep + 2));
   {
     std::int64_t placed = 0;
     std::vector<std::uint32_t> listed;
@@ -247,7 +250,7 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
           const double key = follows_two_theta(spec.unit)
                                  ? key_of_two_theta(spec.unit, position, g.wavelength_angstrom)
                                  : position;
-          coarse_keys_[placed] = static_cast<float>(key);
+          if (placed % kKeySampleStep == 0 || placed == members_ - 1) key_samples_.push_back(key);
           order_[placed++] = m.pixel;
         }
       }
@@ -349,22 +352,20 @@ double Plan::member_key(std::int64_t member) const {
 }
 
 std::int64_t Plan::first_not_below(double edge) const {
-  // Rounding keeps order: a member whose rounded key lies below the edge's
-  // rounded value lies below the edge, one above it above. Only members
-  // whose rounded key equals it need their key.
-  const float rounded = static_cast<float>(edge);
-  const float* keys = coarse_keys_.data();
-  const float* low =
-      std::partition_point(keys, keys + members_, [&](float k) { return k < rounded; });
-  const float* high =
-      std::partition_point(low, keys + members_, [&](float k) { return k <= rounded; });
-  const std::int64_t first = low - keys, count = high - low;
-  if (count == 0) return first;
-  std::vector<double> exact(static_cast<std::size_t>(count));
-  member_keys(first, count, exact.data());
-  return first +
-         (std::partition_point(exact.begin(), exact.end(), [&](double k) { return edge > k; }) -
-          exact.begin());
+  if (members_ == 0) return 0;
+  // The first sample not below the edge; the first member not below it lies
+  // after the sample before.
+  auto below = [edge](double k) { return edge > k; };
+  const std::int64_t s =
+      std::partition_point(key_samples_.begin(), key_samples_.end(), below) - key_samples_.begin();
+  if (s == 0) return 0;
+  auto sampled_member = [&](std::int64_t t) { return std::min(t * kKeySampleStep, members_ - 1); };
+  const std::int64_t from = sampled_member(s - 1) + 1;
+  const std::int64_t samples = static_cast<std::int64_t>(key_samples_.size());
+  const std::int64_t to = s < samples ? sampled_member(s) : members_;
+  std::vector<double> keys(static_cast<std::size_t>(to - from));
+  member_keys(from, to - from, keys.data());
+  return from + (std::partition_point(keys.begin(), keys.end(), below) - keys.begin());
 }
 
 std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) const {

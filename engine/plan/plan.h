@@ -138,10 +138,10 @@ class Plan {
   PlanSpec spec_;
   // Members by key, then the masked, off-sector and angle-less pixels.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> order_;
-  // The members' keys rounded to single precision: where an edge falls among
-  // them, all but the members whose rounded key equals the edge's rounded
-  // value is settled without computing a key.
-  std::vector<float, HugePageAllocator<float>> coarse_keys_;
+  // The keys of every kKeySampleStep-th member (and of the last): where an
+  // edge falls among the members is found among these, then among the keys
+  // of the few members between two of them.
+  std::vector<double> key_samples_;
   std::vector<double, HugePageAllocator<double>> factors_;
   std::vector<float, HugePageAllocator<float>> darks_;
   AzimuthBins azimuth_bins_;

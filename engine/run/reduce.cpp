@@ -20,6 +20,10 @@ namespace {
 constexpr std::int64_t kChunkMembers = 1 << 15;
 constexpr std::int64_t kChunkBins = 64;
 
+// How far ahead of the gather the image's pixels are asked for: reads at
+// random places of the image overlap instead of waiting one by one.
+constexpr std::int64_t kPrefetchAhead = 24;
+
 std::int64_t nonzero_count(const Image& image, const PixelList& list) {
   std::int64_t n = 0;
   for (std::int64_t k = 0; k < list.size; ++k) n += image.value(list.pixels[k]) != 0;
@@ -56,6 +60,7 @@ class ChunkIntegrator {
         factors_(plan.inverse_factors()),
         darks_(plan.darks()),
         image_(image),
+        last_member_(plan.members().size - 1),
         centres_(layout.centres.data()),
         m_(static_cast<std::int64_t>(layout.centres.size())),
         options_(options) {}
@@ -76,6 +81,7 @@ class ChunkIntegrator {
       double variance_sum = 0;
       for (std::int64_t position = row.starts[bin]; position < row.starts[bin + 1]; ++position) {
         const std::int64_t i = row.members ? row.members[position] : position;
+        if (!row.members) image_.prefetch(pixels_[std::min(i + kPrefetchAhead, last_member_)]);
         const std::uint32_t raw = image_.value(pixels_[i]);
         if (raw == 0) continue;
         if (limits && ((options_.low && raw < low) || (options_.high && raw > high))) {
@@ -121,6 +127,7 @@ class ChunkIntegrator {
   const double* factors_;
   const float* darks_;
   const Image& image_;
+  std::int64_t last_member_;
   const double* centres_;
   std::int64_t m_;
   const RunOptions& options_;
