@@ -8,18 +8,20 @@
 #   - fabio + pyFAI in one Python process (Debian's python3-fabio and
 #     python3-pyfai), without and with the same corrections,
 # each run in turn, REPEATS times. Steady state per image is (time of the
-# whole batch - time of its first image alone) / (images - 1), from whole
-# process runs; peak memory is the batch's maximum resident set
-# (/usr/bin/time -v). First the two vokip-reduce builds reduce a set of
+# whole batch - time of its first three images alone) / (images - 3), from
+# whole process runs, so that neither the first image's plan (or pyFAI's
+# set-up) nor the first images' fresh memory counts; peak memory is the
+# batch's maximum resident set (/usr/bin/time -v). First the two vokip-reduce builds reduce a set of
 # cases on 1200 x 1200 images (this one without the solid-angle correction
 # the earlier one did not have) and their profiles' numbers are compared
 # byte for byte (the .xy's and .chi's data lines, the whole .csv).
-#   bench/batch.sh [IMAGES] [REPEATS]     (defaults 7 and 3)
+#   bench/batch.sh [IMAGES] [REPEATS]     (defaults 9 and 3)
 # Needs: what scripts/setup.sh installs, python3-fabio, python3-pyfai.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-images=${1:-7}
+images=${1:-9}
+first=3
 repeats=${2:-3}
 previous=${PREVIOUS:-7891e94}
 work=${BENCH_DIR:-/tmp/vokip-batch-bench}
@@ -127,30 +129,37 @@ for ((r = 0; r < repeats; r++)); do
         cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" --corrected 150 1726.3 1722.6 100 0.5 40 3000)
         ;;
     esac
-    run "$tool-one" "$log" "${cmd[@]}" "${files[0]}"
+    run "$tool-first" "$log" "${cmd[@]}" "${files[@]:0:$first}"
     run "$tool-all" "$log" "${cmd[@]}" "${files[@]}"
   done
 done
 
-python3 - "$log" "$images" <<'PY'
+python3 - "$log" "$images" "$first" <<'PY'
 import statistics, sys
-log, n = sys.argv[1], int(sys.argv[2])
+log, n, first = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 runs = {}
 for line in open(log):
     name, seconds, kb = line.split()
     runs.setdefault(name, []).append((float(seconds), int(kb)))
 steady = {}
 for tool in ("previous", "current", "solid-angle", "corrected", "pyfai", "pyfai-corrected"):
-    one, all_ = runs[tool + "-one"], runs[tool + "-all"]
-    per = [(a[0] - o[0]) / (n - 1) for o, a in zip(one, all_)]
+    one, all_ = runs[tool + "-first"], runs[tool + "-all"]
+    per = [(a[0] - o[0]) / (n - first) for o, a in zip(one, all_)]
     steady[tool] = statistics.median(per)
-    print(f"{tool:15s}: one image {statistics.median(o[0] for o in one):.2f} s, "
+    print(f"{tool:15s}: {first} images {statistics.median(o[0] for o in one):.2f} s, "
           f"{n} images {statistics.median(a[0] for a in all_):.2f} s, "
           f"steady state {steady[tool] * 1000:.0f} ms per image "
           f"(runs {', '.join(f'{p * 1000:.0f}' for p in per)}), "
           f"peak {max(a[1] for a in all_) / 1024:.0f} MiB")
-for tool in ("current", "solid-angle", "corrected"):
-    print(f"{tool} / previous per image: {steady[tool] / steady['previous']:.2f}")
-print(f"pyfai / current per image: {steady['pyfai'] / steady['current']:.1f}")
-print(f"pyfai-corrected / corrected per image: {steady['pyfai-corrected'] / steady['corrected']:.1f}")
+# Ratios round by round (the tools of a round ran one after another), then
+# their median: a machine that slows down for a while slows both.
+def per_round(tool):
+    return [(a[0] - o[0]) / (n - first) for o, a in zip(runs[tool + "-first"], runs[tool + "-all"])]
+def ratio(a, b):
+    rounds = [x / y for x, y in zip(per_round(a), per_round(b))]
+    return statistics.median(rounds), rounds
+for a, b in (("current", "previous"), ("solid-angle", "previous"), ("corrected", "previous"),
+             ("pyfai", "current"), ("pyfai-corrected", "corrected")):
+    median, rounds = ratio(a, b)
+    print(f"{a} / {b} per image: {median:.2f} (rounds {', '.join(f'{r:.2f}' for r in rounds)})")
 PY

@@ -336,13 +336,27 @@ PixelList Plan::without_angle() const {
   return {order_.data() + off_sector_end_, pixels() - off_sector_end_};
 }
 
-void Plan::member_keys(std::int64_t first, std::int64_t count, double* keys) const {
-  Radial radial(spec_);
-  radial.at(order_.data() + first, count, keys);
-  if (!follows_two_theta(spec_.unit)) return;
-  for (std::int64_t k = 0; k < count; ++k) {
-    keys[k] = key_of_two_theta(spec_.unit, keys[k], spec_.geometry.wavelength_angstrom);
+// Members' keys computed again, exactly as the sort saw them.
+class MemberKeys {
+ public:
+  MemberKeys(const PlanSpec& spec, const std::uint32_t* order)
+      : spec_(spec), radial_(spec), order_(order) {}
+  void operator()(std::int64_t first, std::int64_t count, double* keys) {
+    radial_.at(order_ + first, count, keys);
+    if (!follows_two_theta(spec_.unit)) return;
+    for (std::int64_t k = 0; k < count; ++k) {
+      keys[k] = key_of_two_theta(spec_.unit, keys[k], spec_.geometry.wavelength_angstrom);
+    }
   }
+
+ private:
+  const PlanSpec& spec_;
+  Radial radial_;
+  const std::uint32_t* order_;
+};
+
+void Plan::member_keys(std::int64_t first, std::int64_t count, double* keys) const {
+  MemberKeys(spec_, order_.data())(first, count, keys);
 }
 
 double Plan::member_key(std::int64_t member) const {
@@ -351,7 +365,7 @@ double Plan::member_key(std::int64_t member) const {
   return key;
 }
 
-std::int64_t Plan::first_not_below(double edge) const {
+std::int64_t Plan::first_not_below(double edge, MemberKeys& member_keys) const {
   if (members_ == 0) return 0;
   // The first sample not below the edge; the first member not below it lies
   // after the sample before.
@@ -363,9 +377,9 @@ std::int64_t Plan::first_not_below(double edge) const {
   const std::int64_t from = sampled_member(s - 1) + 1;
   const std::int64_t samples = static_cast<std::int64_t>(key_samples_.size());
   const std::int64_t to = s < samples ? sampled_member(s) : members_;
-  std::vector<double> keys(static_cast<std::size_t>(to - from));
-  member_keys(from, to - from, keys.data());
-  return from + (std::partition_point(keys.begin(), keys.end(), below) - keys.begin());
+  double keys[kKeySampleStep];
+  member_keys(from, to - from, keys);
+  return from + (std::partition_point(keys, keys + (to - from), below) - keys);
 }
 
 std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) const {
@@ -375,7 +389,9 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
   }
   auto made = std::make_shared<Binning>();
   made->layout = lay_out_bins(spec_.bins, low_key, high_key, default_bin_count_);
-  made->starts = bin_starts(made->layout, [this](double edge) { return first_not_below(edge); });
+  MemberKeys member_keys(spec_, order_.data());
+  made->starts =
+      bin_starts(made->layout, [&](double edge) { return first_not_below(edge, member_keys); });
   if (azimuth_bins_.count > 0) {
     // A group's members come in the members' order, so its radial bins
     // start at the first of its members from each bin's start on.

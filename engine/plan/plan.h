@@ -20,6 +20,7 @@
 namespace vokip {
 
 class LabFrame;
+class MemberKeys;
 
 struct AzimuthSector {
   double from_deg = 0, to_deg = 360;  // kept: from <= chi < to, taken modulo 360
@@ -132,8 +133,9 @@ class Plan {
 
  private:
   void group_by_azimuth(const LabFrame& lab);
-  // The first member whose key is not below the edge, or the member count.
-  std::int64_t first_not_below(double edge) const;
+  // The first member whose key is not below the edge, or the member count;
+  // member_keys computes the keys it needs.
+  std::int64_t first_not_below(double edge, MemberKeys& member_keys) const;
 
   PlanSpec spec_;
   // Members by key, then the masked, off-sector and angle-less pixels.

@@ -72,31 +72,17 @@ class ChunkIntegrator {
       w->keys.resize(static_cast<std::size_t>(most));
       w->values.resize(static_cast<std::size_t>(most));
     }
-    const bool limits = options_.low || options_.high;
-    const double low = options_.low.value_or(0), high = options_.high.value_or(0);
-    std::int64_t n = 0, outside_limits = 0;
-    for (std::int64_t bin = a; bin < b; ++bin) {
-      const std::int64_t before = n;
-      const double key = centres_[bin];
-      double variance_sum = 0;
-      for (std::int64_t position = row.starts[bin]; position < row.starts[bin + 1]; ++position) {
-        const std::int64_t i = row.members ? row.members[position] : position;
-        if (!row.members) image_.prefetch(pixels_[std::min(i + kPrefetchAhead, last_member_)]);
-        const std::uint32_t raw = image_.value(pixels_[i]);
-        if (raw == 0) continue;
-        if (limits && ((options_.low && raw < low) || (options_.high && raw > high))) {
-          ++outside_limits;
-          continue;
-        }
-        const double dark = darks_ ? darks_[i] : 0.0;
-        const double inverse_factor = factors_ ? factors_[i] : 1.0;
-        w->keys[n] = key;
-        w->values[n] = (raw - dark) * inverse_factor;
-        variance_sum += (raw + dark) * inverse_factor * inverse_factor;
-        ++n;
-      }
-      row.count[bin] = n - before;
-      if (row.variance_sums) row.variance_sums[bin] = variance_sum;
+    const bool listed = row.members != nullptr;
+    const bool corrected = factors_ || darks_;
+    const bool limited = options_.low || options_.high;
+    std::int64_t outside_limits = 0;
+    std::int64_t n = 0;
+    if (listed) {
+      n = corrected ? gather_in<true, true>(row, a, b, w, limited, &outside_limits)
+                    : gather_in<true, false>(row, a, b, w, limited, &outside_limits);
+    } else {
+      n = corrected ? gather_in<false, true>(row, a, b, w, limited, &outside_limits)
+                    : gather_in<false, false>(row, a, b, w, limited, &outside_limits);
     }
 
     const std::int64_t first_centre = a == 0 ? 0 : a - 1;
@@ -123,6 +109,54 @@ class ChunkIntegrator {
   }
 
  private:
+  template <bool kListed, bool kCorrected>
+  std::int64_t gather_in(const Row& row, std::int64_t a, std::int64_t b, Workspace* w, bool limited,
+                         std::int64_t* outside_limits) const {
+    return limited ? gather<kListed, kCorrected, true>(row, a, b, w, outside_limits)
+                   : gather<kListed, kCorrected, false>(row, a, b, w, outside_limits);
+  }
+
+  // The values of bins a to b - 1 into the workspace, each with its bin's
+  // centre as its key; returns how many. One loop per kind of row and of
+  // correction, so that the loop the data need has no tests of the others.
+  template <bool kListed, bool kCorrected, bool kLimited>
+  std::int64_t gather(const Row& row, std::int64_t a, std::int64_t b, Workspace* w,
+                      std::int64_t* outside_limits) const {
+    const double low = options_.low.value_or(-INFINITY), high = options_.high.value_or(INFINITY);
+    double* keys = w->keys.data();
+    double* values = w->values.data();
+    std::int64_t n = 0;
+    for (std::int64_t bin = a; bin < b; ++bin) {
+      const std::int64_t before = n;
+      const double key = centres_[bin];
+      double variance_sum = 0;
+      for (std::int64_t position = row.starts[bin]; position < row.starts[bin + 1]; ++position) {
+        const std::int64_t i = kListed ? row.members[position] : position;
+        if (!kListed) image_.prefetch(pixels_[std::min(i + kPrefetchAhead, last_member_)]);
+        const std::uint32_t raw = image_.value(pixels_[i]);
+        if (raw == 0) continue;
+        if (kLimited && (raw < low || raw > high)) {
+          ++*outside_limits;
+          continue;
+        }
+        keys[n] = key;
+        if (kCorrected) {
+          const double dark = darks_ ? darks_[i] : 0.0;
+          const double inverse_factor = factors_ ? factors_[i] : 1.0;
+          values[n] = (raw - dark) * inverse_factor;
+          variance_sum += (raw + dark) * inverse_factor * inverse_factor;
+        } else {
+          values[n] = raw;
+          variance_sum += raw;
+        }
+        ++n;
+      }
+      row.count[bin] = n - before;
+      if (row.variance_sums) row.variance_sums[bin] = variance_sum;
+    }
+    return n;
+  }
+
   const std::uint32_t* pixels_;
   const double* factors_;
   const float* darks_;
