@@ -2,7 +2,8 @@
 # A batch of 3450 x 3450 MAR345 images with one geometry, reduced by
 #   - vokip-reduce as built from this tree: without corrections (as the
 #     earlier tool), with its default solid-angle correction, and with
-#     --polarization 0.99 --error-model poisson,
+#     --polarization 0.99 --error-model poisson, and with the cake
+#     (--cake 360, its float TIFF written beside the profile),
 #   - vokip-reduce as it was at an earlier revision (PREVIOUS, default
 #     7891e94, the last one before plans), built beside it,
 #   - fabio + pyFAI in one Python process (Debian's python3-fabio and
@@ -114,7 +115,7 @@ run() {
 }
 log=$work/times.log
 : >"$log"
-tools=(previous current solid-angle corrected pyfai pyfai-corrected)
+tools=(previous current solid-angle corrected cake pyfai pyfai-corrected)
 for ((r = 0; r < repeats; r++)); do
   for tool in "${tools[@]}"; do
     case $tool in
@@ -124,6 +125,7 @@ for ((r = 0; r < repeats; r++)); do
       corrected)
         cmd=("$current" "${geometry[@]}" --polarization 0.99 --error-model poisson -q -o "$work/out-current")
         ;;
+      cake) cmd=("$current" "${geometry[@]}" --cake 360 -q -o "$work/out-current") ;;
       pyfai) cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" 150 1726.3 1722.6 100 0.5 40 3000) ;;
       pyfai-corrected)
         cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" --corrected 150 1726.3 1722.6 100 0.5 40 3000)
@@ -142,7 +144,7 @@ for line in open(log):
     name, seconds, kb = line.split()
     runs.setdefault(name, []).append((float(seconds), int(kb)))
 steady = {}
-for tool in ("previous", "current", "solid-angle", "corrected", "pyfai", "pyfai-corrected"):
+for tool in ("previous", "current", "solid-angle", "corrected", "cake", "pyfai", "pyfai-corrected"):
     one, all_ = runs[tool + "-first"], runs[tool + "-all"]
     per = [(a[0] - o[0]) / (n - first) for o, a in zip(one, all_)]
     steady[tool] = statistics.median(per)
@@ -159,6 +161,7 @@ def ratio(a, b):
     rounds = [x / y for x, y in zip(per_round(a), per_round(b))]
     return statistics.median(rounds), rounds
 for a, b in (("current", "previous"), ("solid-angle", "previous"), ("corrected", "previous"),
+             ("cake", "solid-angle"),
              ("pyfai", "current"), ("pyfai-corrected", "corrected")):
     median, rounds = ratio(a, b)
     print(f"{a} / {b} per image: {median:.2f} (rounds {', '.join(f'{r:.2f}' for r in rounds)})")
