@@ -322,6 +322,16 @@ void Plan::group_by_azimuth(const LabFrame& lab) {
   for (std::int64_t i = 0; i < members_; ++i) {
     cake_members_[next[group[i]]++] = static_cast<std::uint32_t>(i);
   }
+  cake_pixels_.resize(static_cast<std::size_t>(members_));
+  for (std::int64_t k = 0; k < members_; ++k) cake_pixels_[k] = order_[cake_members_[k]];
+  if (!factors_.empty()) {
+    cake_factors_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t k = 0; k < members_; ++k) cake_factors_[k] = factors_[cake_members_[k]];
+  }
+  if (!darks_.empty()) {
+    cake_darks_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t k = 0; k < members_; ++k) cake_darks_[k] = darks_[cake_members_[k]];
+  }
 }
 
 PixelList Plan::masked() const {

@@ -111,11 +111,17 @@ class Plan {
   const float* darks() const { return darks_.empty() ? nullptr : darks_.data(); }
 
   // With a cake: its azimuth bins, and the members grouped by azimuth bin,
-  // each group in the members' order (as indices into it); group j's members
-  // are cake_members()[cake_group_starts()[j] .. cake_group_starts()[j + 1] - 1].
+  // each group in the members' order; group j's members are positions
+  // cake_group_starts()[j] .. cake_group_starts()[j + 1] - 1 of the cake's
+  // order. The cake's pixels, factors and darks are copies of the members'
+  // in that order, so that a cake row reads them in sequence.
   const AzimuthBins& azimuth_bins() const { return azimuth_bins_; }
-  const std::uint32_t* cake_members() const { return cake_members_.data(); }
   const std::vector<std::int64_t>& cake_group_starts() const { return cake_group_starts_; }
+  const std::uint32_t* cake_pixels() const { return cake_pixels_.data(); }
+  const double* cake_inverse_factors() const {
+    return cake_factors_.empty() ? nullptr : cake_factors_.data();
+  }
+  const float* cake_darks() const { return cake_darks_.empty() ? nullptr : cake_darks_.data(); }
 
   // The pixels left out for good, by reason (the first that applies), each
   // in ascending order. Masked includes pixels of a flat that is not
@@ -147,7 +153,11 @@ class Plan {
   std::vector<double, HugePageAllocator<double>> factors_;
   std::vector<float, HugePageAllocator<float>> darks_;
   AzimuthBins azimuth_bins_;
+  // Each cake position's member, for placing the radial bins' starts.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> cake_members_;
+  std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> cake_pixels_;
+  std::vector<double, HugePageAllocator<double>> cake_factors_;
+  std::vector<float, HugePageAllocator<float>> cake_darks_;
   std::vector<std::int64_t> cake_group_starts_;
   std::int64_t members_ = 0, masked_end_ = 0, off_sector_end_ = 0;
   std::int64_t default_bin_count_ = 1;

@@ -1,6 +1,7 @@
 #include "engine/run/reduce.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -21,9 +22,7 @@ constexpr std::int64_t kChunkMembers = 1 << 15;
 constexpr std::int64_t kChunkBins = 64;
 
 // How far ahead of the gather the image's pixels are asked for: reads at
-// random places of the image overlap instead of waiting one by one. A cake
-// row reaches its members through a list, so their pixel indices and
-// factors are asked for twice as far ahead, before their pixels.
+// random places of the image overlap instead of waiting one by one.
 constexpr std::int64_t kPrefetchAhead = 24;
 
 std::int64_t nonzero_count(const Image& image, const PixelList& list) {
@@ -32,9 +31,12 @@ std::int64_t nonzero_count(const Image& image, const PixelList& list) {
   return n;
 }
 
-// One row of bins to integrate: the profile, or one azimuth bin of the cake.
+// One row of bins to integrate: the profile, or one azimuth bin of the cake,
+// with the order its positions refer to (the members', or the cake's).
 struct Row {
-  const std::uint32_t* members;  // the member index at each position; null: the position itself
+  const std::uint32_t* pixels;  // each position's pixel
+  const double* factors;        // each position's 1 / correction factor; null: none
+  const float* darks;           // each position's dark value; null: none
   const std::int64_t*
       starts;  // bins + 1 positions: bin b's members at starts[b] .. starts[b + 1] - 1
   double* value;
@@ -58,11 +60,8 @@ class ChunkIntegrator {
  public:
   ChunkIntegrator(const Plan& plan, const Image& image, const BinLayout& layout,
                   const RunOptions& options)
-      : pixels_(plan.members().pixels),
-        factors_(plan.inverse_factors()),
-        darks_(plan.darks()),
-        image_(image),
-        last_member_(plan.members().size - 1),
+      : image_(image),
+        last_position_(plan.members().size - 1),
         centres_(layout.centres.data()),
         m_(static_cast<std::int64_t>(layout.centres.size())),
         options_(options) {}
@@ -74,17 +73,16 @@ class ChunkIntegrator {
       w->keys.resize(static_cast<std::size_t>(most));
       w->values.resize(static_cast<std::size_t>(most));
     }
-    const bool listed = row.members != nullptr;
-    const bool corrected = factors_ || darks_;
+    const bool corrected = row.factors || row.darks;
     const bool limited = options_.low || options_.high;
     std::int64_t outside_limits = 0;
     std::int64_t n = 0;
-    if (listed) {
-      n = corrected ? gather_in<true, true>(row, a, b, w, limited, &outside_limits)
-                    : gather_in<true, false>(row, a, b, w, limited, &outside_limits);
+    if (corrected) {
+      n = limited ? gather<true, true>(row, a, b, w, &outside_limits)
+                  : gather<true, false>(row, a, b, w, &outside_limits);
     } else {
-      n = corrected ? gather_in<false, true>(row, a, b, w, limited, &outside_limits)
-                    : gather_in<false, false>(row, a, b, w, limited, &outside_limits);
+      n = limited ? gather<false, true>(row, a, b, w, &outside_limits)
+                  : gather<false, false>(row, a, b, w, &outside_limits);
     }
 
     const std::int64_t first_centre = a == 0 ? 0 : a - 1;
@@ -111,36 +109,27 @@ class ChunkIntegrator {
   }
 
  private:
-  template <bool kListed, bool kCorrected>
-  std::int64_t gather_in(const Row& row, std::int64_t a, std::int64_t b, Workspace* w, bool limited,
-                         std::int64_t* outside_limits) const {
-    return limited ? gather<kListed, kCorrected, true>(row, a, b, w, outside_limits)
-                   : gather<kListed, kCorrected, false>(row, a, b, w, outside_limits);
-  }
-
   // The values of bins a to b - 1 into the workspace, each with its bin's
-  // centre as its key; returns how many. One loop per kind of row and of
-  // correction, so that the loop the data need has no tests of the others.
-  template <bool kListed, bool kCorrected, bool kLimited>
+  // centre as its key; returns how many. One loop per kind of correction,
+  // so that the loop the data need has no tests of the others.
+  template <bool kCorrected, bool kLimited>
   std::int64_t gather(const Row& row, std::int64_t a, std::int64_t b, Workspace* w,
                       std::int64_t* outside_limits) const {
     const double low = options_.low.value_or(-INFINITY), high = options_.high.value_or(INFINITY);
     double* keys = w->keys.data();
     double* values = w->values.data();
+    const std::uint32_t* pixels = row.pixels;
+    const double* factors = row.factors;
+    const float* darks = row.darks;
     std::int64_t n = 0;
-    const std::int64_t row_end = row.starts[b];
     for (std::int64_t bin = a; bin < b; ++bin) {
       const std::int64_t before = n;
       const double key = centres_[bin];
       double variance_sum = 0;
-      for (std::int64_t position = row.starts[bin]; position < row.starts[bin + 1]; ++position) {
-        const std::int64_t i = kListed ? row.members[position] : position;
-        if (kListed) {
-          prefetch_listed(row.members, position, row_end);
-        } else {
-          image_.prefetch(pixels_[std::min(i + kPrefetchAhead, last_member_)]);
-        }
-        const std::uint32_t raw = image_.value(pixels_[i]);
+      const std::int64_t end = row.starts[bin + 1];
+      for (std::int64_t position = row.starts[bin]; position < end; ++position) {
+        image_.prefetch(pixels[std::min(position + kPrefetchAhead, last_position_)]);
+        const std::uint32_t raw = image_.value(pixels[position]);
         if (raw == 0) continue;
         if (kLimited && (raw < low || raw > high)) {
           ++*outside_limits;
@@ -148,8 +137,8 @@ class ChunkIntegrator {
         }
         keys[n] = key;
         if (kCorrected) {
-          const double dark = darks_ ? darks_[i] : 0.0;
-          const double inverse_factor = factors_ ? factors_[i] : 1.0;
+          const double dark = darks ? darks[position] : 0.0;
+          const double inverse_factor = factors ? factors[position] : 1.0;
           values[n] = (raw - dark) * inverse_factor;
           variance_sum += (raw + dark) * inverse_factor * inverse_factor;
         } else {
@@ -164,22 +153,8 @@ class ChunkIntegrator {
     return n;
   }
 
-  void prefetch_listed(const std::uint32_t* members, std::int64_t position,
-                       std::int64_t end) const {
-    const std::int64_t near = position + kPrefetchAhead, far = near + kPrefetchAhead;
-    if (far < end) {
-      const std::uint32_t j = members[far];
-      __builtin_prefetch(pixels_ + j);
-      if (factors_) __builtin_prefetch(factors_ + j);
-    }
-    if (near < end) image_.prefetch(pixels_[members[near]]);
-  }
-
-  const std::uint32_t* pixels_;
-  const double* factors_;
-  const float* darks_;
   const Image& image_;
-  std::int64_t last_member_;
+  std::int64_t last_position_;  // the same in both orders
   const double* centres_;
   std::int64_t m_;
   const RunOptions& options_;
@@ -205,40 +180,30 @@ void add_chunks(const Row& row, std::int64_t m, std::vector<Chunk>* chunks) {
 }
 
 // Integrates the chunks on as many threads as there are workspaces, each
-// thread a run of chunks of about equal members. Returns the pixels the
-// limits left out.
+// thread taking the next chunk not yet taken: chunks of cake rows, whose
+// members are spread over the image, cost more per member than the
+// profile's. Each chunk's results are its own, so they do not depend on
+// which thread ran it. Returns the pixels the limits left out.
 std::int64_t integrate_chunks(const ChunkIntegrator& integrator, const std::vector<Chunk>& chunks,
                               std::vector<Workspace>* workspaces) {
   const std::size_t threads = std::max<std::size_t>(1, std::min(workspaces->size(), chunks.size()));
-  std::int64_t total = 0;
-  for (const Chunk& c : chunks) total += c.members;
-  std::vector<std::size_t> first_chunk(threads + 1, chunks.size());
-  first_chunk[0] = 0;
-  std::int64_t before = 0;
-  std::size_t share = 1;
-  for (std::size_t k = 0; k < chunks.size() && share < threads; ++k) {
-    // Share s starts at the first chunk that begins in its part of the members.
-    while (share < threads && before * static_cast<std::int64_t>(threads) >=
-                                  total * static_cast<std::int64_t>(share)) {
-      first_chunk[share++] = k;
-    }
-    before += chunks[k].members;
-  }
+  std::atomic<std::size_t> next_chunk{0};
   std::vector<std::int64_t> outside(threads, 0);
   std::vector<std::exception_ptr> failures(threads);
-  auto run_share = [&](std::size_t s) {
+  auto run_chunks = [&](std::size_t s) {
     try {
-      for (std::size_t k = first_chunk[s]; k < first_chunk[s + 1]; ++k) {
+      for (std::size_t k = next_chunk++; k < chunks.size(); k = next_chunk++) {
         const Chunk& c = chunks[k];
         outside[s] += integrator.run(*c.row, c.a, c.b, &(*workspaces)[s]);
       }
     } catch (...) {
       failures[s] = std::current_exception();
+      next_chunk = chunks.size();
     }
   };
   std::vector<std::thread> helpers;
-  for (std::size_t s = 1; s < threads; ++s) helpers.emplace_back(run_share, s);
-  run_share(0);
+  for (std::size_t s = 1; s < threads; ++s) helpers.emplace_back(run_chunks, s);
+  run_chunks(0);
   for (std::thread& h : helpers) h.join();
   for (const std::exception_ptr& f : failures) {
     if (f) std::rethrow_exception(f);
@@ -290,7 +255,8 @@ Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& opt
 
   const ChunkIntegrator integrator(plan, image, binning->layout, options);
   std::vector<double> variance_sums(options.error_model == ErrorModel::poisson ? m : 0);
-  const Row profile_row{nullptr,         binning->starts.data(),
+  const Row profile_row{members.pixels,  plan.inverse_factors(),
+                        plan.darks(),    binning->starts.data(),
                         p.value.data(),  p.variance.data(),
                         p.spread.data(), variance_sums.empty() ? nullptr : variance_sums.data(),
                         p.count.data(),  true};
@@ -307,9 +273,9 @@ Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& opt
     cake.count.assign(rows * m, 0);
     cake_rows.reserve(rows);
     for (std::size_t j = 0; j < rows; ++j) {
-      cake_rows.push_back({plan.cake_members(), binning->cake_starts.data() + j * (m + 1),
-                           cake.value.data() + j * m, nullptr, nullptr, nullptr,
-                           cake.count.data() + j * m, false});
+      cake_rows.push_back({plan.cake_pixels(), plan.cake_inverse_factors(), plan.cake_darks(),
+                           binning->cake_starts.data() + j * (m + 1), cake.value.data() + j * m,
+                           nullptr, nullptr, nullptr, cake.count.data() + j * m, false});
       add_chunks(cake_rows.back(), static_cast<std::int64_t>(m), &chunks);
     }
   }
