@@ -49,12 +49,9 @@ std::vector<std::uint8_t> encode_png(const Picture& picture) {
   image.width = static_cast<png_uint_32>(picture.width);
   image.height = static_cast<png_uint_32>(picture.height);
   image.format = picture.colour == Picture::Colour::grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-  // The first call measures, the second writes.
-  png_alloc_size_t size = 0;
-  if (!png_image_write_to_memory(&image, nullptr, &size, 0, picture.samples.data(), 0, nullptr)) {
-    throw Error(std::string("PNG encoding failed: ") + image.message);
-  }
-  std::vector<std::uint8_t> bytes(size);
+  // Written once into room for the largest PNG the picture can make.
+  std::vector<std::uint8_t> bytes(PNG_IMAGE_PNG_SIZE_MAX(image));
+  png_alloc_size_t size = bytes.size();
   if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, picture.samples.data(), 0,
                                  nullptr)) {
     throw Error(std::string("PNG encoding failed: ") + image.message);
