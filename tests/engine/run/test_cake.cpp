@@ -130,6 +130,21 @@ TEST_F(CakeOfARing, EachRowIsTheProfileOfItsSector) {
   r.run.statistic = Statistic::median;
   r.sector = AzimuthSector{-45, 135};  // the cake over a sector
   r.azimuth_bins = 4;
+  // Every correction the cake reads in its own order: factors (solid angle,
+  // polarization, a flat) and a dark, each varying from pixel to pixel.
+  r.corrections.polarization = 0.9;
+  auto dark = std::make_shared<ValueImage>();
+  auto flat = std::make_shared<ValueImage>();
+  for (auto* image : {dark.get(), flat.get()}) {
+    image->width = image->height = kSize;
+    image->values.resize(std::size_t{kSize} * kSize);
+  }
+  for (std::size_t k = 0; k < dark->values.size(); ++k) {
+    dark->values[k] = static_cast<float>(k % 7);
+    flat->values[k] = 0.8f + 0.05f * static_cast<float>(k % 9);
+  }
+  r.corrections.dark = dark;
+  r.corrections.flat = flat;
   const FileReduction cake = FileReducer(r).reduce(path);
   ASSERT_TRUE(cake.ok()) << cake.error;
   const std::size_t m = 150;
