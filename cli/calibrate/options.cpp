@@ -70,8 +70,8 @@ struct CommandLine {
 
     const std::string fit = "Fit";
     app.add_option("--mask", o->mask_path,
-                   "PGM, TIFF or EDF image of the image's size (as pyFAI-calib2 and Dioptas "
-                   "write them); pixels that are not 0 in it are never used")
+                   "PGM, FIT2D .msk, TIFF or EDF mask of the image's size (as pyFAI-calib2 and "
+                   "Dioptas write them); pixels that are not 0 in it are never used")
         ->type_name("FILE")
         ->group(fit);
     app.add_flag("--refine-wavelength", o->refine_wavelength, "fit the wavelength too")->group(fit);

@@ -164,8 +164,8 @@ struct CommandLine {
         ->group(binning);
     app.add_flag("--median", median, "per-bin median instead of the mean")->group(binning);
     app.add_option("--mask", o->mask_path,
-                   "mask of the image's size, PGM (P2, P5), TIFF or EDF (as pyFAI-calib2 and "
-                   "Dioptas write them); pixels that are not 0 in it are left out")
+                   "mask of the image's size, PGM (P2, P5), FIT2D .msk, TIFF or EDF (as "
+                   "pyFAI-calib2 and Dioptas write them); pixels that are not 0 in it are left out")
         ->type_name("FILE")
         ->group(binning);
     add_number(app, "--low", "a value", "leave out pixels whose raw value lies below V (dead)",

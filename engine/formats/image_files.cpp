@@ -288,8 +288,9 @@ ValueImage read_value_image(const std::string& path) {
 Mask parse_mask_image(const std::vector<std::uint8_t>& bytes) {
   const ImageFormat format = image_format(bytes);
   if (format == ImageFormat::pgm) return parse_mask(bytes);
+  if (is_fit2d_mask(bytes)) return parse_fit2d_mask(bytes);
   if (format != ImageFormat::tiff && format != ImageFormat::edf) {
-    throw Error("not a PGM, TIFF or EDF mask");
+    throw Error("not a PGM, FIT2D, TIFF or EDF mask");
   }
   const ValueImage image = format == ImageFormat::tiff ? parse_tiff(bytes) : parse_edf(bytes);
   Mask mask;

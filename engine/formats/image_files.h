@@ -27,7 +27,8 @@ ImageFormat image_format(const std::vector<std::uint8_t>& bytes);
 ValueImage read_value_image(const std::string& path);
 ValueImage parse_value_image(const std::vector<std::uint8_t>& bytes);
 
-// A mask: PGM, TIFF or EDF; every pixel that is not 0 is left out.
+// A mask: PGM, FIT2D (.msk), TIFF or EDF; every pixel that is not 0 (every
+// set bit) is left out.
 Mask read_mask_image(const std::string& path);
 Mask parse_mask_image(const std::vector<std::uint8_t>& bytes);
 

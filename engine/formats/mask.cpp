@@ -97,6 +97,65 @@ Mask parse_mask(const std::vector<std::uint8_t>& bytes) {
   return mask;
 }
 
+namespace {
+
+constexpr std::size_t kFit2dHeaderBytes = 1024;
+
+// The 32-bit word at byte k, in the given byte order.
+std::uint32_t word_at(const std::vector<std::uint8_t>& b, std::size_t k, bool big_endian) {
+  const std::uint8_t* p = b.data() + k;
+  return big_endian ? std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 |
+                          std::uint32_t{p[2]} << 8 | p[3]
+                    : std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 |
+                          std::uint32_t{p[1]} << 8 | p[0];
+}
+
+bool fit2d_magic(const std::vector<std::uint8_t>& b, bool big_endian) {
+  if (b.size() < 16) return false;
+  const char magic[] = "MASK";
+  for (std::size_t k = 0; k < 4; ++k) {
+    if (word_at(b, 4 * k, big_endian) != static_cast<std::uint32_t>(magic[k])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool is_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
+  return fit2d_magic(bytes, false) || fit2d_magic(bytes, true);
+}
+
+Mask parse_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
+  if (!is_fit2d_mask(bytes)) throw Error("not a FIT2D mask (it must start with M, A, S, K)");
+  if (bytes.size() < kFit2dHeaderBytes) throw Error("the FIT2D mask's header is cut short");
+  const bool big_endian = !fit2d_magic(bytes, false);
+  const std::uint32_t width = word_at(bytes, 16, big_endian);
+  const std::uint32_t height = word_at(bytes, 20, big_endian);
+  if (width < 1 || height < 1 || width > kMar345LargestSize || height > kMar345LargestSize) {
+    throw Error("the FIT2D mask's size " + std::to_string(width) + " x " + std::to_string(height) +
+                " is not an image's");
+  }
+  const std::size_t row_words = (width + 31) / 32;
+  const std::size_t rows_bytes = 4 * row_words * height;
+  if (bytes.size() - kFit2dHeaderBytes < rows_bytes) {
+    throw Error("the FIT2D mask holds " +
+                std::to_string((bytes.size() - kFit2dHeaderBytes) / (4 * row_words)) + " of its " +
+                std::to_string(height) + " rows");
+  }
+  Mask mask;
+  mask.width = static_cast<int>(width);
+  mask.height = static_cast<int>(height);
+  mask.excluded.assign(std::size_t{width} * height, 0);
+  for (std::size_t row = 0; row < height; ++row) {
+    const std::size_t row_start = kFit2dHeaderBytes + 4 * row_words * row;
+    for (std::size_t column = 0; column < width; ++column) {
+      const std::uint32_t word = word_at(bytes, row_start + 4 * (column / 32), big_endian);
+      mask.excluded[row * width + column] = (word >> (column % 32)) & 1;
+    }
+  }
+  return mask;
+}
+
 Mask read_mask(const std::string& path) {
   return parse_mask(read_file(path));
 }

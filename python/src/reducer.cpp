@@ -521,7 +521,7 @@ give equal profiles:
   range           (low, high) in the unit, either end None for the data's
   unit            '2th_deg', 'q_nm^-1', 'q_A^-1', 'r_mm' or 'd_A'
   median          each bin's median instead of its mean
-  mask            a mask file (PGM, TIFF or EDF) or an array of the image's
+  mask            a mask file (PGM, FIT2D .msk, TIFF or EDF) or an array of the image's
                   shape; pixels that are not 0 in it are left out
   azimuth         (from, to): keep pixels whose azimuth chi lies in it, deg
   low, high       leave out pixels whose raw value lies below low or above high

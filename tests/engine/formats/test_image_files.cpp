@@ -157,7 +157,7 @@ TEST(ImageFiles, FilesThatAreNoImagesAreRefused) {
   EXPECT_EQ(error_of(std::vector<std::uint8_t>(words.begin(), words.end()), false),
             "not a MAR345, TIFF or EDF image");
   EXPECT_EQ(error_of(std::vector<std::uint8_t>(words.begin(), words.end()), true),
-            "not a PGM, TIFF or EDF mask");
+            "not a PGM, FIT2D, TIFF or EDF mask");
 }
 
 }  // namespace

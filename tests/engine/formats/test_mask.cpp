@@ -1,10 +1,14 @@
-// Mask files: the forms a PGM mask takes, and damaged ones refused.
+// Mask files: the forms a PGM mask takes, FIT2D masks in both byte orders,
+// and damaged ones refused.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/formats/files.h"
+#include "engine/formats/image_files.h"
 #include "engine/formats/mask.h"
 
 namespace vokip {
@@ -43,6 +47,52 @@ TEST(MaskFile, DamagedMasksAreRefused) {
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
     }
   }
+}
+
+std::string error_of_fit2d(const std::vector<std::uint8_t>& bytes) {
+  try {
+    parse_fit2d_mask(bytes);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// pattern-37x5.msk was written by fabio 0.14 (Debian's python3-fabio, the
+// reader pyFAI and Dioptas use) from a 5 x 37 array in which pixel (r, c) is
+// masked when (7 r + 3 c) mod 5 == 0: rows of two words, the second partly
+// used.
+TEST(MaskFile, Fit2dMasksAsFabioWritesThemInBothByteOrders) {
+  const std::vector<std::uint8_t> little =
+      read_file(std::string(VOKIP_SOURCE_DIR) + "/tests/engine/formats/pattern-37x5.msk");
+  std::vector<std::uint8_t> expected;
+  for (int r = 0; r < 5; ++r) {
+    for (int c = 0; c < 37; ++c) expected.push_back((7 * r + 3 * c) % 5 == 0);
+  }
+  const Mask mask = parse_mask_image(little);
+  EXPECT_EQ(mask.width, 37);
+  EXPECT_EQ(mask.height, 5);
+  EXPECT_EQ(mask.excluded, expected);
+
+  // The same words written big-endian.
+  std::vector<std::uint8_t> big = little;
+  for (std::size_t k = 0; k + 4 <= big.size(); k += 4) {
+    std::swap(big[k], big[k + 3]);
+    std::swap(big[k + 1], big[k + 2]);
+  }
+  EXPECT_EQ(parse_mask_image(big).excluded, expected);
+
+  std::vector<std::uint8_t> cut = little;
+  cut.resize(cut.size() - 4);
+  EXPECT_EQ(error_of_fit2d(cut), "the FIT2D mask holds 4 of its 5 rows");
+  cut.resize(512);
+  EXPECT_EQ(error_of_fit2d(cut), "the FIT2D mask's header is cut short");
+  std::vector<std::uint8_t> empty = little;
+  empty[16] = 0;  // width 0
+  EXPECT_EQ(error_of_fit2d(empty), "the FIT2D mask's size 0 x 5 is not an image's");
+  std::vector<std::uint8_t> other = little;
+  other[4] = 'B';
+  EXPECT_EQ(error_of_fit2d(other), "not a FIT2D mask (it must start with M, A, S, K)");
 }
 
 }  // namespace
