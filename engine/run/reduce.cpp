@@ -111,10 +111,12 @@ class ChunkIntegrator {
  private:
   // The values of bins a to b - 1 into the workspace, each with its bin's
   // centre as its key; returns how many. One loop per kind of correction,
-  // so that the loop the data need has no tests of the others.
+  // so that the loop the data need has no tests of the others. Kept out of
+  // run(): inlined there, the four loops were about 10 % slower
+  // (bench_reduce).
   template <bool kCorrected, bool kLimited>
-  std::int64_t gather(const Row& row, std::int64_t a, std::int64_t b, Workspace* w,
-                      std::int64_t* outside_limits) const {
+  __attribute__((noinline)) std::int64_t gather(const Row& row, std::int64_t a, std::int64_t b,
+                                                Workspace* w, std::int64_t* outside_limits) const {
     const double low = options_.low.value_or(-INFINITY), high = options_.high.value_or(INFINITY);
     double* keys = w->keys.data();
     double* values = w->values.data();
