@@ -43,8 +43,8 @@ const Mar345Header& header() {
   return h;
 }
 
-PlanSpec spec() {
-  PlanSpec s;
+PlanParameters parameters() {
+  PlanParameters s;
   s.width = s.height = kSize;
   const RingPattern p = pattern();
   s.geometry.distance_mm = p.distance_mm;
@@ -58,7 +58,7 @@ PlanSpec spec() {
 }
 
 void BM_MakePlan(benchmark::State& state) {
-  const PlanSpec s = spec();
+  const PlanParameters s = parameters();
   for (auto _ : state) {
     const Plan plan(s);
     benchmark::DoNotOptimize(plan.members().pixels);
@@ -80,7 +80,7 @@ BENCHMARK(BM_DecodeImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One image reduced with a plan made before; Arg: median, threads.
 void BM_ReduceImage(benchmark::State& state) {
-  static const Plan plan(spec());
+  static const Plan plan(parameters());
   Image image;
   image.decode(file_bytes().data(), header());
   const Statistic statistic = state.range(0) ? Statistic::median : Statistic::mean;
@@ -105,7 +105,7 @@ BENCHMARK(BM_ReduceImage)
 // The cake (360 azimuth bins) beside the profile, against the profile
 // alone, per image with the plan made before; Arg: azimuth bins.
 void BM_ReduceImageWithCake(benchmark::State& state) {
-  PlanSpec s = spec();
+  PlanParameters s = parameters();
   s.azimuth_bins = static_cast<int>(state.range(0));
   const Plan plan(s);
   Image image;

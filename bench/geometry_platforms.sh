@@ -12,8 +12,8 @@ trap 'rm -f "$results"' EXIT
 
 for round in $(seq "$rounds"); do
   build=0
-  for spec in "$@"; do
-    label=${spec%%=*} command=${spec#*=}
+  for entry in "$@"; do
+    label=${entry%%=*} command=${entry#*=}
     # CSV rows of the medians: "BM_Name_median",...; ns_per_pixel is the last column.
     $command --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
       --benchmark_format=csv 2>/dev/null |

@@ -252,10 +252,10 @@ std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
 
 std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const Profile& profile,
                                     const std::string& title, int peaks) {
-  const PlanSpec& spec = plan.spec();
-  const int longest = std::max(spec.width, spec.height);
+  const PlanParameters& parameters = plan.parameters();
+  const int longest = std::max(parameters.width, parameters.height);
   const int step = std::max(1, (longest + 999) / 1000);  // image pixels per picture pixel
-  const int w = (spec.width + step - 1) / step, h = (spec.height + step - 1) / step;
+  const int w = (parameters.width + step - 1) / step, h = (parameters.height + step - 1) / step;
 
   // Each picture pixel: the largest of its image pixels, and whether all of
   // them are left out.
@@ -265,9 +265,9 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
   for (const PixelList& list : {plan.masked(), plan.off_sector(), plan.without_angle()}) {
     for (std::int64_t k = 0; k < list.size; ++k) left_out[list.pixels[k]] = 1;
   }
-  for (int row = 0; row < spec.height; ++row) {
-    for (int col = 0; col < spec.width; ++col) {
-      const std::int64_t p = std::int64_t{row} * spec.width + col;
+  for (int row = 0; row < parameters.height; ++row) {
+    for (int col = 0; col < parameters.width; ++col) {
+      const std::int64_t p = std::int64_t{row} * parameters.width + col;
       const std::size_t at = static_cast<std::size_t>(row / step) * w + col / step;
       const std::uint32_t v = image.value(p);
       value[at] = std::max(value[at], static_cast<double>(v));
@@ -282,15 +282,15 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
 
   // The key of every picture pixel's centre, for the curves: the geometry
   // seen at the picture's coarser pixels.
-  Geometry coarse = spec.geometry;
+  Geometry coarse = parameters.geometry;
   coarse.pixel_x_um *= step;
   coarse.pixel_y_um *= step;
   coarse.center_x_px /= step;
   coarse.center_y_px /= step;
   std::vector<double> keys(static_cast<std::size_t>(w) * h);
-  if (follows_two_theta(spec.unit)) {
+  if (follows_two_theta(parameters.unit)) {
     keys = PixelAngles(coarse, w, h).two_theta_map();
-    for (double& k : keys) k = key_of_two_theta(spec.unit, k, coarse.wavelength_angstrom);
+    for (double& k : keys) k = key_of_two_theta(parameters.unit, k, coarse.wavelength_angstrom);
   } else {
     const LabFrame lab(coarse);
     for (int y = 0; y < h; ++y) {
@@ -328,8 +328,8 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
   cairo_paint(c);
   canvas.text(margin, 26, title);
   // The beam centre: a cross.
-  const double cx = margin + spec.geometry.center_x_px / step;
-  const double cy = margin + spec.geometry.center_y_px / step;
+  const double cx = margin + parameters.geometry.center_x_px / step;
+  const double cy = margin + parameters.geometry.center_y_px / step;
   cairo_set_source_rgb(c, 1, 0.2, 0.2);
   cairo_set_line_width(c, 2);
   cairo_move_to(c, cx - 12, cy);

@@ -80,16 +80,16 @@ std::int64_t default_bin_count(const Geometry& g, int width, int height) {
 // the distance from the beam in the laboratory frame.
 class Radial {
  public:
-  explicit Radial(const PlanSpec& spec)
-      : by_two_theta_(follows_two_theta(spec.unit)),
-        width_(spec.width),
-        angles_(spec.geometry, spec.width, spec.height),
-        lab_(spec.geometry) {
+  explicit Radial(const PlanParameters& parameters)
+      : by_two_theta_(follows_two_theta(parameters.unit)),
+        width_(parameters.width),
+        angles_(parameters.geometry, parameters.width, parameters.height),
+        lab_(parameters.geometry) {
     double largest = 90;  // polar angles lie from 0 to 90 degrees
     if (!by_two_theta_) {
       largest = 0;
-      for (int x : {-1, spec.width}) {
-        for (int y : {-1, spec.height}) largest = std::max(largest, lab_.at(x, y).radius_mm);
+      for (int x : {-1, parameters.width}) {
+        for (int y : {-1, parameters.height}) largest = std::max(largest, lab_.at(x, y).radius_mm);
       }
     }
     cells_per_unit_ = kCells / largest;
@@ -132,35 +132,37 @@ class Radial {
 
 }  // namespace
 
-bool PlanSpec::operator==(const PlanSpec& o) const {
+bool PlanParameters::operator==(const PlanParameters& o) const {
   return width == o.width && height == o.height && geometry == o.geometry && mask == o.mask &&
          sector == o.sector && bins == o.bins && unit == o.unit && corrections == o.corrections &&
          azimuth_bins == o.azimuth_bins;
 }
 
-Plan::Plan(const PlanSpec& spec) : spec_(spec) {
-  const Geometry& g = spec.geometry;
-  const Corrections& corrections = spec.corrections;
-  if (spec.width < 1 || spec.height < 1) throw Error("an image needs at least one pixel");
-  if (needs_wavelength(spec.unit) && !g.wavelength_angstrom) {
-    throw Error(std::string(unit_name(spec.unit)) +
+Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
+  const Geometry& g = parameters.geometry;
+  const Corrections& corrections = parameters.corrections;
+  if (parameters.width < 1 || parameters.height < 1)
+    throw Error("an image needs at least one pixel");
+  if (needs_wavelength(parameters.unit) && !g.wavelength_angstrom) {
+    throw Error(std::string(unit_name(parameters.unit)) +
                 " needs the wavelength: none in the header; give --wavelength A");
   }
-  if (spec.mask) {
-    check_image_size("mask", spec.mask->width, spec.mask->height, spec.width, spec.height);
+  if (parameters.mask) {
+    check_image_size("mask", parameters.mask->width, parameters.mask->height, parameters.width,
+                     parameters.height);
   }
   if (corrections.dark) {
-    check_image_size("dark", corrections.dark->width, corrections.dark->height, spec.width,
-                     spec.height);
+    check_image_size("dark", corrections.dark->width, corrections.dark->height, parameters.width,
+                     parameters.height);
   }
   if (corrections.flat) {
-    check_image_size("flat", corrections.flat->width, corrections.flat->height, spec.width,
-                     spec.height);
+    check_image_size("flat", corrections.flat->width, corrections.flat->height, parameters.width,
+                     parameters.height);
   }
-  default_bin_count_ = default_bin_count(g, spec.width, spec.height);
+  default_bin_count_ = default_bin_count(g, parameters.width, parameters.height);
 
   const std::int64_t n = pixels();
-  const std::uint8_t* mask = spec.mask ? spec.mask->excluded.data() : nullptr;
+  const std::uint8_t* mask = parameters.mask ? parameters.mask->excluded.data() : nullptr;
   const float* dark = corrections.dark ? corrections.dark->values.data() : nullptr;
   const float* flat = corrections.flat ? corrections.flat->values.data() : nullptr;
   auto unusable = [&](std::int64_t p) {
@@ -168,8 +170,9 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
            (flat && !(flat[p] > 0 && std::isfinite(flat[p])));
   };
   std::optional<SectorTest> sector;
-  if (spec.sector && !SectorTest(*spec.sector).whole_circle()) sector.emplace(*spec.sector);
-  Radial radial(spec);
+  if (parameters.sector && !SectorTest(*parameters.sector).whole_circle())
+    sector.emplace(*parameters.sector);
+  Radial radial(parameters);
   const LabFrame lab(g);
 
   // Which pixels take part, and the cell of each member's radial position.
@@ -178,18 +181,18 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
                                                                      kNotMember);
   std::vector<std::int64_t> cell_members(kCells);
   std::vector<double> positions, chi;
-  for (int first = 0; first < spec.height;) {
-    const int left = spec.height - first;
+  for (int first = 0; first < parameters.height;) {
+    const int left = parameters.height - first;
     const int rows = left < 2 * kRowsPerBlock ? left : kRowsPerBlock;
-    const std::size_t block = static_cast<std::size_t>(rows) * spec.width;
+    const std::size_t block = static_cast<std::size_t>(rows) * parameters.width;
     positions.resize(block);
     radial.rows(first, rows, positions.data());
     if (sector) {
       chi.resize(block);
       for (int r = 0; r < rows; ++r)
-        lab.chi_row(first + r, spec.width, chi.data() + r * spec.width);
+        lab.chi_row(first + r, parameters.width, chi.data() + r * parameters.width);
     }
-    const std::int64_t base = std::int64_t{first} * spec.width;
+    const std::int64_t base = std::int64_t{first} * parameters.width;
     for (std::size_t k = 0; k < block; ++k) {
       const auto p = static_cast<std::uint32_t>(base + static_cast<std::int64_t>(k));
       if (unusable(p)) {
@@ -247,9 +250,10 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
                           [](const Member& m) { return m.radial_bits; });
         for (const Member& m : part) {
           const double position = from_ordered_bits(m.radial_bits);
-          const double key = follows_two_theta(spec.unit)
-                                 ? key_of_two_theta(spec.unit, position, g.wavelength_angstrom)
-                                 : position;
+          const double key =
+              follows_two_theta(parameters.unit)
+                  ? key_of_two_theta(parameters.unit, position, g.wavelength_angstrom)
+                  : position;
           if (placed % kKeySampleStep == 0 || placed == members_ - 1) key_samples_.push_back(key);
           order_[placed++] = m.pixel;
         }
@@ -264,7 +268,7 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
     factors_.resize(static_cast<std::size_t>(members_));
     for (std::int64_t i = 0; i < members_; ++i) {
       const std::uint32_t p = order_[i];
-      const LabFrame::Pixel at = lab.at(p % spec.width, p / spec.width);
+      const LabFrame::Pixel at = lab.at(p % parameters.width, p / parameters.width);
       double factor = flat ? flat[p] : 1.0;
       if (corrections.solid_angle) factor *= at.cos_normal * at.cos_normal * at.cos_normal;
       if (corrections.polarization) {
@@ -278,7 +282,7 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
     darks_.resize(static_cast<std::size_t>(members_));
     for (std::int64_t i = 0; i < members_; ++i) darks_[i] = dark[order_[i]];
   }
-  if (spec.azimuth_bins > 0) group_by_azimuth(lab);
+  if (parameters.azimuth_bins > 0) group_by_azimuth(lab);
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());
   std::copy(masked.begin(), masked.end(), order_.begin() + members_);
@@ -289,12 +293,12 @@ Plan::Plan(const PlanSpec& spec) : spec_(spec) {
 void Plan::group_by_azimuth(const LabFrame& lab) {
   // Over the sector, or the whole circle.
   AzimuthBins& bins = azimuth_bins_;
-  bins.count = spec_.azimuth_bins;
+  bins.count = parameters_.azimuth_bins;
   bins.from_deg = 0;
   double span = 360;
-  if (spec_.sector && spec_.sector->to_deg - spec_.sector->from_deg < 360) {
-    bins.from_deg = spec_.sector->from_deg;
-    span = spec_.sector->to_deg - spec_.sector->from_deg;
+  if (parameters_.sector && parameters_.sector->to_deg - parameters_.sector->from_deg < 360) {
+    bins.from_deg = parameters_.sector->from_deg;
+    span = parameters_.sector->to_deg - parameters_.sector->from_deg;
   }
   bins.width_deg = span / bins.count;
   double from = std::fmod(bins.from_deg, 360.0);
@@ -307,7 +311,7 @@ void Plan::group_by_azimuth(const LabFrame& lab) {
   std::vector<double> chi(static_cast<std::size_t>(kListBlock));
   for (std::int64_t first = 0; first < members_; first += kListBlock) {
     const std::int64_t count = std::min(kListBlock, members_ - first);
-    lab.chi_of(order_.data() + first, count, spec_.width, chi.data());
+    lab.chi_of(order_.data() + first, count, parameters_.width, chi.data());
     for (std::int64_t k = 0; k < count; ++k) {
       double offset = chi[k] - from;
       if (offset < 0) offset += 360;
@@ -349,24 +353,25 @@ PixelList Plan::without_angle() const {
 // Members' keys computed again, exactly as the sort saw them.
 class MemberKeys {
  public:
-  MemberKeys(const PlanSpec& spec, const std::uint32_t* order)
-      : spec_(spec), radial_(spec), order_(order) {}
+  MemberKeys(const PlanParameters& parameters, const std::uint32_t* order)
+      : parameters_(parameters), radial_(parameters), order_(order) {}
   void operator()(std::int64_t first, std::int64_t count, double* keys) {
     radial_.at(order_ + first, count, keys);
-    if (!follows_two_theta(spec_.unit)) return;
+    if (!follows_two_theta(parameters_.unit)) return;
     for (std::int64_t k = 0; k < count; ++k) {
-      keys[k] = key_of_two_theta(spec_.unit, keys[k], spec_.geometry.wavelength_angstrom);
+      keys[k] =
+          key_of_two_theta(parameters_.unit, keys[k], parameters_.geometry.wavelength_angstrom);
     }
   }
 
  private:
-  const PlanSpec& spec_;
+  const PlanParameters& parameters_;
   Radial radial_;
   const std::uint32_t* order_;
 };
 
 void Plan::member_keys(std::int64_t first, std::int64_t count, double* keys) const {
-  MemberKeys(spec_, order_.data())(first, count, keys);
+  MemberKeys(parameters_, order_.data())(first, count, keys);
 }
 
 double Plan::member_key(std::int64_t member) const {
@@ -398,8 +403,8 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
     if (binning_ && binning_low_ == low_key && binning_high_ == high_key) return binning_;
   }
   auto made = std::make_shared<Binning>();
-  made->layout = lay_out_bins(spec_.bins, low_key, high_key, default_bin_count_);
-  MemberKeys member_keys(spec_, order_.data());
+  made->layout = lay_out_bins(parameters_.bins, low_key, high_key, default_bin_count_);
+  MemberKeys member_keys(parameters_, order_.data());
   made->starts =
       bin_starts(made->layout, [&](double edge) { return first_not_below(edge, member_keys); });
   if (azimuth_bins_.count > 0) {

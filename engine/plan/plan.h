@@ -45,8 +45,8 @@ struct Corrections {
   }
 };
 
-// What a plan is made for. Two images with equal specs share a plan.
-struct PlanSpec {
+// What a plan is made for. Two images with equal parameters share a plan.
+struct PlanParameters {
   int width = 0, height = 0;  // the image's size in pixels
   Geometry geometry;
   std::shared_ptr<const Mask> mask;  // pixels left out, if any
@@ -59,7 +59,7 @@ struct PlanSpec {
   int azimuth_bins = 0;
 
   // Masks compare by identity: a run reads each mask file once.
-  bool operator==(const PlanSpec& o) const;
+  bool operator==(const PlanParameters& o) const;
 };
 
 // The azimuth bins of a cake: bin j spans from_deg + j * width_deg to
@@ -90,12 +90,12 @@ class Plan {
  public:
   // Computes every pixel's radial position (2-theta with the module's core,
   // or the radius from the beam) and sorts the pixels that can take part by
-  // it. Throws Error when the spec cannot be planned (a mask, dark or flat
+  // it. Throws Error when the parameters cannot be planned (a mask, dark or flat
   // of another size, a wavelength missing for the unit).
-  explicit Plan(const PlanSpec& spec);
+  explicit Plan(const PlanParameters& parameters);
 
-  const PlanSpec& spec() const { return spec_; }
-  std::int64_t pixels() const { return std::int64_t{spec_.width} * spec_.height; }
+  const PlanParameters& parameters() const { return parameters_; }
+  std::int64_t pixels() const { return std::int64_t{parameters_.width} * parameters_.height; }
 
   // The pixels that can take part (not masked, inside the sector, with an
   // angle) in ascending order of their key, the position on the unit's axis
@@ -143,7 +143,7 @@ class Plan {
   // member_keys computes the keys it needs.
   std::int64_t first_not_below(double edge, MemberKeys& member_keys) const;
 
-  PlanSpec spec_;
+  PlanParameters parameters_;
   // Members by key, then the masked, off-sector and angle-less pixels.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> order_;
   // The keys of every kKeySampleStep-th member (and of the last): where an

@@ -47,18 +47,18 @@ struct FileReducer::Loaded {
   double read_ms = 0, decode_ms = 0;
 };
 
-PlanSpec plan_spec(const Mar345Header& header, const ReductionRequest& request) {
-  PlanSpec spec;
-  spec.width = header.size;
-  spec.height = header.size;
-  spec.geometry = resolve_geometry(header, request.geometry);
-  spec.mask = request.mask;
-  spec.sector = request.sector;
-  spec.bins = request.bins;
-  spec.unit = request.unit;
-  spec.corrections = request.corrections;
-  spec.azimuth_bins = request.azimuth_bins;
-  return spec;
+PlanParameters plan_spec(const Mar345Header& header, const ReductionRequest& request) {
+  PlanParameters parameters;
+  parameters.width = header.size;
+  parameters.height = header.size;
+  parameters.geometry = resolve_geometry(header, request.geometry);
+  parameters.mask = request.mask;
+  parameters.sector = request.sector;
+  parameters.bins = request.bins;
+  parameters.unit = request.unit;
+  parameters.corrections = request.corrections;
+  parameters.azimuth_bins = request.azimuth_bins;
+  return parameters;
 }
 
 FileReducer::FileReducer(ReductionRequest request, unsigned threads)
@@ -92,12 +92,12 @@ void FileReducer::finish(Loaded* l, FileReduction* out) {
   }
   out->header = l->header;
   out->error = failure_of([&] {
-    const PlanSpec spec = plan_spec(l->header, request_);
-    out->geometry = spec.geometry;
-    if (!plan_ || !(plan_->spec() == spec)) {
+    const PlanParameters parameters = plan_spec(l->header, request_);
+    out->geometry = parameters.geometry;
+    if (!plan_ || !(plan_->parameters() == parameters)) {
       const Clock::time_point start = Clock::now();
       plan_.reset();  // one plan's memory at a time
-      plan_ = std::make_shared<const Plan>(spec);
+      plan_ = std::make_shared<const Plan>(parameters);
       out->times.plan_ms = ms_since(start);
     }
     if (!l->decode_error.empty()) throw Error(l->decode_error);

@@ -51,7 +51,7 @@ struct FileReduction {
 
 // The plan a file needs under a request. Throws Error when the header and
 // the request give no usable geometry.
-PlanSpec plan_spec(const Mar345Header& header, const ReductionRequest& request);
+PlanParameters plan_spec(const Mar345Header& header, const ReductionRequest& request);
 
 class FileReducer {
  public:

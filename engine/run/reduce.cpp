@@ -219,14 +219,14 @@ std::int64_t integrate_chunks(const ChunkIntegrator& integrator, const std::vect
 
 Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& options,
                      std::vector<Workspace>* workspaces) {
-  const PlanSpec& spec = plan.spec();
-  if (image.width() != spec.width || image.height() != spec.height) {
+  const PlanParameters& parameters = plan.parameters();
+  if (image.width() != parameters.width || image.height() != parameters.height) {
     throw Error("the image is " + std::to_string(image.width()) + " x " +
                 std::to_string(image.height()) + " pixels, the plan's " +
-                std::to_string(spec.width) + " x " + std::to_string(spec.height));
+                std::to_string(parameters.width) + " x " + std::to_string(parameters.height));
   }
   Profile p;
-  p.unit = spec.unit;
+  p.unit = parameters.unit;
   p.statistic = options.statistic;
   p.error_model = options.error_model;
   PixelTally& t = p.pixels;

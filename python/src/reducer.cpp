@@ -226,10 +226,10 @@ class Reducer {
         } catch (const Error& e) {
           decode_error = e.what();
         }
-        const PlanSpec spec = plan_spec(header, request_);
-        check_shape(spec.height, spec.width);
-        use_plan(spec);
-        shape_ = {spec.height, spec.width};
+        const PlanParameters parameters = plan_spec(header, request_);
+        check_shape(parameters.height, parameters.width);
+        use_plan(parameters);
+        shape_ = {parameters.height, parameters.width};
         if (!decode_error.empty()) throw Error(decode_error);
         profile = reduce_image(*plan_, image_, request_.run, &workspaces_);
       } catch (const Error& e) {
@@ -258,7 +258,7 @@ class Reducer {
       plan = plan_;
     }
     if (!plan) return py::none();
-    return geometry_dict(plan->spec().geometry);
+    return geometry_dict(plan->parameters().geometry);
   }
 
   std::string unit() const { return unit_name(request_.unit); }
@@ -284,12 +284,12 @@ class Reducer {
     }
   }
 
-  PlanSpec array_spec(int rows, int columns) const {
+  PlanParameters array_spec(int rows, int columns) const {
     Mar345Header none;
-    PlanSpec spec = plan_spec(none, request_);
-    spec.width = columns;
-    spec.height = rows;
-    return spec;
+    PlanParameters parameters = plan_spec(none, request_);
+    parameters.width = columns;
+    parameters.height = rows;
+    return parameters;
   }
 
   // A Reducer plans for one image size: the one it was given, or its first image's.
@@ -302,11 +302,11 @@ class Reducer {
     }
   }
 
-  // Keeps the plan while the spec stays the same; one plan's memory at a time.
-  void use_plan(const PlanSpec& spec) {
-    if (plan_ && plan_->spec() == spec) return;
+  // Keeps the plan while the parameters stays the same; one plan's memory at a time.
+  void use_plan(const PlanParameters& parameters) {
+    if (plan_ && plan_->parameters() == parameters) return;
     plan_.reset();
-    plan_ = std::make_shared<const Plan>(spec);
+    plan_ = std::make_shared<const Plan>(parameters);
   }
 
   const ReductionRequest request_;

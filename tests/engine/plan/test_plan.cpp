@@ -1,7 +1,7 @@
 // Plans: every pixel in exactly one place, members in ascending key order
 // with equal angles in pixel order (also when sorted in parts), the pixels
 // left out by reason, bins shared by images of the same extent, and the
-// specs that cannot be planned.
+// parameters that cannot be planned.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,8 +19,8 @@
 namespace vokip {
 namespace {
 
-PlanSpec spec_of(int size, double pixel_um = 100) {
-  PlanSpec s;
+PlanParameters spec_of(int size, double pixel_um = 100) {
+  PlanParameters s;
   s.width = s.height = size;
   s.geometry.distance_mm = 100;
   s.geometry.pixel_x_um = s.geometry.pixel_y_um = pixel_um;
@@ -48,8 +48,8 @@ void expect_sound_order(const Plan& plan, const std::vector<double>& angles) {
   ASSERT_EQ(total, plan.pixels());
   for (std::int64_t k = 0; k < members.size; ++k) {
     const std::uint32_t p = members.pixels[k];
-    ASSERT_EQ(keys[k], key_of_two_theta(plan.spec().unit, angles[p],
-                                        plan.spec().geometry.wavelength_angstrom))
+    ASSERT_EQ(keys[k], key_of_two_theta(plan.parameters().unit, angles[p],
+                                        plan.parameters().geometry.wavelength_angstrom))
         << "member " << k;
     if (k > 0) {
       ASSERT_LE(angles[members.pixels[k - 1]], angles[p]) << "member " << k;
@@ -63,8 +63,8 @@ void expect_sound_order(const Plan& plan, const std::vector<double>& angles) {
 TEST(Plan, MembersAscendWithEqualAnglesInPixelOrder) {
   // The beam centre on a pixel corner: every angle comes four times or more.
   for (Unit unit : {Unit::two_theta_deg, Unit::q_inv_angstrom}) {
-    const PlanSpec s = [&] {
-      PlanSpec t = spec_of(40);
+    const PlanParameters s = [&] {
+      PlanParameters t = spec_of(40);
       t.unit = unit;
       return t;
     }();
@@ -82,7 +82,7 @@ TEST(Plan, MembersAscendWithEqualAnglesInPixelOrder) {
 
 TEST(Plan, LargeImagesAreSortedInPartsWithTheSameResult) {
   // Over two million members: the sort runs in several parts.
-  const PlanSpec s = spec_of(1700, 60);
+  const PlanParameters s = spec_of(1700, 60);
   const Plan plan(s);
   const std::vector<double> angles = PixelAngles(s.geometry, 1700, 1700).two_theta_map();
   ASSERT_GT(plan.members().size, std::int64_t{1} << 21);
@@ -90,7 +90,7 @@ TEST(Plan, LargeImagesAreSortedInPartsWithTheSameResult) {
 }
 
 TEST(Plan, LeftOutPixelsAreListedByTheirFirstReason) {
-  PlanSpec s = spec_of(30);
+  PlanParameters s = spec_of(30);
   auto mask = std::make_shared<Mask>();
   mask->width = mask->height = 30;
   mask->excluded.assign(900, 0);
@@ -132,7 +132,7 @@ TEST(Plan, LeftOutPixelsAreListedByTheirFirstReason) {
 }
 
 TEST(Plan, ImagesOfOneExtentShareTheirBins) {
-  PlanSpec s = spec_of(50);
+  PlanParameters s = spec_of(50);
   s.bins.count = 20;
   const Plan plan(s);
   const std::int64_t n = plan.members().size;
@@ -157,7 +157,7 @@ TEST(Plan, ImagesOfOneExtentShareTheirBins) {
 }
 
 TEST(Plan, SpecsThatCannotBePlannedAreRefused) {
-  auto error_of = [](const PlanSpec& s) {
+  auto error_of = [](const PlanParameters& s) {
     try {
       Plan plan(s);
     } catch (const Error& e) {
@@ -165,11 +165,11 @@ TEST(Plan, SpecsThatCannotBePlannedAreRefused) {
     }
     return std::string();
   };
-  PlanSpec q = spec_of(10);
+  PlanParameters q = spec_of(10);
   q.unit = Unit::q_inv_angstrom;
   q.geometry.wavelength_angstrom.reset();
   EXPECT_NE(error_of(q).find("give --wavelength"), std::string::npos);
-  PlanSpec masked = spec_of(10);
+  PlanParameters masked = spec_of(10);
   auto mask = std::make_shared<Mask>();
   mask->width = 10;
   mask->height = 12;
@@ -177,7 +177,7 @@ TEST(Plan, SpecsThatCannotBePlannedAreRefused) {
   masked.mask = mask;
   EXPECT_EQ(error_of(masked), "the mask is 10 x 12 pixels, the image 10 x 10");
 
-  PlanSpec a = spec_of(10), b = spec_of(10);
+  PlanParameters a = spec_of(10), b = spec_of(10);
   EXPECT_TRUE(a == b);
   b.mask = mask;
   EXPECT_FALSE(a == b);

@@ -225,12 +225,12 @@ TEST_F(CakeOfARing, TiffAndPicturesReadBack) {
     Image image;
     const std::vector<std::uint8_t> file = read_file(dir_.file("ring.mar2000"));
     image.decode(file.data(), parse_mar345(file.data(), file.size()));
-    PlanSpec spec = plan_spec(parse_mar345(file.data(), file.size()), [] {
+    PlanParameters parameters = plan_spec(parse_mar345(file.data(), file.size()), [] {
       ReductionRequest q;
       q.geometry.base = plate();
       return q;
     }());
-    image_bytes = image_png(image, Plan(spec), p, "ring");
+    image_bytes = image_png(image, Plan(parameters), p, "ring");
   }
   for (const Png& png :
        {Png{cake_png(p, "cake"), 1000, 560}, Png{profile_png(p, "profile"), 900, 540},

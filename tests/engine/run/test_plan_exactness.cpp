@@ -29,43 +29,46 @@ struct Plain {
   std::string error;
 };
 
-double in_unit(const PlanSpec& spec, double two_theta) {
-  if (spec.unit == Unit::two_theta_deg) return two_theta;
+double in_unit(const PlanParameters& parameters, double two_theta) {
+  if (parameters.unit == Unit::two_theta_deg) return two_theta;
   const double pi = std::acos(-1.0);
-  const double q = 4 * pi * std::sin(two_theta * pi / 360) / *spec.geometry.wavelength_angstrom;
-  return spec.unit == Unit::q_inv_nm ? q * 10 : q;
+  const double q =
+      4 * pi * std::sin(two_theta * pi / 360) / *parameters.geometry.wavelength_angstrom;
+  return parameters.unit == Unit::q_inv_nm ? q * 10 : q;
 }
 
 // Every pixel's 1 / (flat x solid angle x polarization), as the plan keeps it.
-std::vector<double> inverse_factors(const PlanSpec& spec) {
-  const Corrections& c = spec.corrections;
-  const LabFrame lab(spec.geometry);
-  std::vector<double> out(static_cast<std::size_t>(spec.width) * spec.height, 1.0);
-  for (int row = 0; row < spec.height; ++row) {
-    for (int col = 0; col < spec.width; ++col) {
+std::vector<double> inverse_factors(const PlanParameters& parameters) {
+  const Corrections& c = parameters.corrections;
+  const LabFrame lab(parameters.geometry);
+  std::vector<double> out(static_cast<std::size_t>(parameters.width) * parameters.height, 1.0);
+  for (int row = 0; row < parameters.height; ++row) {
+    for (int col = 0; col < parameters.width; ++col) {
       const LabFrame::Pixel at = lab.at(col, row);
-      double f = c.flat ? c.flat->values[row * spec.width + col] : 1.0;
+      double f = c.flat ? c.flat->values[row * parameters.width + col] : 1.0;
       if (c.solid_angle) f *= at.cos_normal * at.cos_normal * at.cos_normal;
       if (c.polarization) {
         const double cos2 = at.cos_two_theta * at.cos_two_theta;
         f *= (1 + cos2 - *c.polarization * at.cos_two_chi * (1 - cos2)) / 2;
       }
-      out[row * spec.width + col] = 1 / f;
+      out[row * parameters.width + col] = 1 / f;
     }
   }
   return out;
 }
 
 // The reduction of one image without a plan.
-Plain plain_reduction(const Image& image, const PlanSpec& spec, const RunOptions& run) {
-  const int w = spec.width, h = spec.height;
+Plain plain_reduction(const Image& image, const PlanParameters& parameters, const RunOptions& run) {
+  const int w = parameters.width, h = parameters.height;
   const std::int64_t n = std::int64_t{w} * h;
   std::vector<double> angles(n), chi(n);
-  PixelAngles(spec.geometry, w, h).rows(0, h, angles.data(), nullptr);
-  for (int row = 0; row < h; ++row) LabFrame(spec.geometry).chi_row(row, w, chi.data() + row * w);
-  const std::vector<double> inverse = inverse_factors(spec);
-  const float* dark = spec.corrections.dark ? spec.corrections.dark->values.data() : nullptr;
-  const bool any_factor = spec.corrections.any_factor();
+  PixelAngles(parameters.geometry, w, h).rows(0, h, angles.data(), nullptr);
+  for (int row = 0; row < h; ++row)
+    LabFrame(parameters.geometry).chi_row(row, w, chi.data() + row * w);
+  const std::vector<double> inverse = inverse_factors(parameters);
+  const float* dark =
+      parameters.corrections.dark ? parameters.corrections.dark->values.data() : nullptr;
+  const bool any_factor = parameters.corrections.any_factor();
   Plain out;
   PixelTally& t = out.profile.pixels;
   t.total = n;
@@ -78,15 +81,15 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, const RunOptions
   for (std::int64_t p = 0; p < n; ++p) {
     const std::uint32_t v = image.value(p);
     bool in_sector = true;
-    if (spec.sector && spec.sector->to_deg - spec.sector->from_deg < 360) {
-      double from = std::fmod(spec.sector->from_deg, 360.0);
+    if (parameters.sector && parameters.sector->to_deg - parameters.sector->from_deg < 360) {
+      double from = std::fmod(parameters.sector->from_deg, 360.0);
       if (from < 0) from += 360;
-      const double to = from + (spec.sector->to_deg - spec.sector->from_deg);
+      const double to = from + (parameters.sector->to_deg - parameters.sector->from_deg);
       in_sector = (chi[p] >= from && chi[p] < to) || (chi[p] + 360 >= from && chi[p] + 360 < to);
     }
     if (v == 0) {
       ++t.zero;
-    } else if (spec.mask && spec.mask->excluded[p]) {
+    } else if (parameters.mask && parameters.mask->excluded[p]) {
       ++t.masked;
     } else if (!in_sector) {
       ++t.off_sector;
@@ -112,22 +115,23 @@ Plain plain_reduction(const Image& image, const PlanSpec& spec, const RunOptions
   double farthest = 0;
   for (double x : {0.0, double(w)}) {
     for (double y : {0.0, double(h)}) {
-      farthest = std::max(farthest,
-                          std::hypot(x - spec.geometry.center_x_px, y - spec.geometry.center_y_px));
+      farthest = std::max(farthest, std::hypot(x - parameters.geometry.center_x_px,
+                                               y - parameters.geometry.center_y_px));
     }
   }
   BinLayout layout;
   try {
-    layout = lay_out_bins(
-        spec.bins, in_unit(spec, kept[0].angle), in_unit(spec, kept[numbers - 1].angle),
-        std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(farthest))));
+    layout =
+        lay_out_bins(parameters.bins, in_unit(parameters, kept[0].angle),
+                     in_unit(parameters, kept[numbers - 1].angle),
+                     std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(farthest))));
   } catch (const Error& e) {
     out.error = e.what();
     return out;
   }
   std::vector<double> keys, values, variances;
   for (std::size_t k = 0; k < numbers; ++k) {
-    const double key = in_unit(spec, kept[k].angle);
+    const double key = in_unit(parameters, kept[k].angle);
     if (!(key >= layout.lower && key < layout.upper)) continue;
     const Kept& e = kept[k];
     if ((run.low && e.raw < *run.low) || (run.high && e.raw > *run.high)) {
@@ -356,11 +360,11 @@ TEST(PlanExactness, AnImageOfAnotherSizeIsRefusedByThePlan) {
   const std::vector<std::uint8_t> bytes = write_mar345(small_contents(16, low));
   Image image;
   image.decode(bytes.data(), parse_mar345(bytes.data(), bytes.size()));
-  PlanSpec spec;
-  spec.width = spec.height = 20;
-  spec.geometry.distance_mm = 100;
-  spec.geometry.pixel_x_um = spec.geometry.pixel_y_um = 100;
-  const Plan plan(spec);
+  PlanParameters parameters;
+  parameters.width = parameters.height = 20;
+  parameters.geometry.distance_mm = 100;
+  parameters.geometry.pixel_x_um = parameters.geometry.pixel_y_um = 100;
+  const Plan plan(parameters);
   std::vector<Workspace> workspaces(1);
   try {
     reduce_image(plan, image, RunOptions{}, &workspaces);
