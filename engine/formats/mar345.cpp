@@ -27,12 +27,6 @@ std::uint32_t swap32(std::uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 
-std::uint32_t read_u32(const std::uint8_t* p, ByteOrder order) {
-  const std::uint32_t little = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
-                               std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-  return order == ByteOrder::little ? little : swap32(little);
-}
-
 std::string trim(const std::string& s) {
   const std::size_t first = s.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "";
@@ -240,6 +234,12 @@ std::string parse(const std::uint8_t* bytes, std::size_t length, Mar345Header* h
 }
 
 }  // namespace
+
+std::uint32_t read_u32(const std::uint8_t* p, ByteOrder order) {
+  const std::uint32_t little = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
+                               std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+  return order == ByteOrder::little ? little : swap32(little);
+}
 
 Mar345Header parse_mar345(const std::uint8_t* bytes, std::size_t length) {
   Mar345Header header;

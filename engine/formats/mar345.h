@@ -15,6 +15,9 @@ namespace vokip {
 
 enum class ByteOrder { little, big };
 
+// The 32-bit word at p, written in the given byte order.
+std::uint32_t read_u32(const std::uint8_t* p, ByteOrder order);
+
 // A pixel whose intensity does not fit the 16-bit stream.
 struct OverflowRecord {
   std::uint32_t address;  // flat index counted from 1, row-major

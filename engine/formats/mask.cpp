@@ -101,20 +101,11 @@ namespace {
 
 constexpr std::size_t kFit2dHeaderBytes = 1024;
 
-// The 32-bit word at byte k, in the given byte order.
-std::uint32_t word_at(const std::vector<std::uint8_t>& b, std::size_t k, bool big_endian) {
-  const std::uint8_t* p = b.data() + k;
-  return big_endian ? std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 |
-                          std::uint32_t{p[2]} << 8 | p[3]
-                    : std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 |
-                          std::uint32_t{p[1]} << 8 | p[0];
-}
-
-bool fit2d_magic(const std::vector<std::uint8_t>& b, bool big_endian) {
+bool fit2d_magic(const std::vector<std::uint8_t>& b, ByteOrder order) {
   if (b.size() < 16) return false;
   const char magic[] = "MASK";
   for (std::size_t k = 0; k < 4; ++k) {
-    if (word_at(b, 4 * k, big_endian) != static_cast<std::uint32_t>(magic[k])) return false;
+    if (read_u32(b.data() + 4 * k, order) != static_cast<std::uint32_t>(magic[k])) return false;
   }
   return true;
 }
@@ -122,15 +113,16 @@ bool fit2d_magic(const std::vector<std::uint8_t>& b, bool big_endian) {
 }  // namespace
 
 bool is_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
-  return fit2d_magic(bytes, false) || fit2d_magic(bytes, true);
+  return fit2d_magic(bytes, ByteOrder::little) || fit2d_magic(bytes, ByteOrder::big);
 }
 
 Mask parse_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
   if (!is_fit2d_mask(bytes)) throw Error("not a FIT2D mask (it must start with M, A, S, K)");
   if (bytes.size() < kFit2dHeaderBytes) throw Error("the FIT2D mask's header is cut short");
-  const bool big_endian = !fit2d_magic(bytes, false);
-  const std::uint32_t width = word_at(bytes, 16, big_endian);
-  const std::uint32_t height = word_at(bytes, 20, big_endian);
+  const ByteOrder order =
+      fit2d_magic(bytes, ByteOrder::little) ? ByteOrder::little : ByteOrder::big;
+  const std::uint32_t width = read_u32(bytes.data() + 16, order);
+  const std::uint32_t height = read_u32(bytes.data() + 20, order);
   if (width < 1 || height < 1 || width > kMar345LargestSize || height > kMar345LargestSize) {
     throw Error("the FIT2D mask's size " + std::to_string(width) + " x " + std::to_string(height) +
                 " is not an image's");
@@ -149,7 +141,7 @@ Mask parse_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
   for (std::size_t row = 0; row < height; ++row) {
     const std::size_t row_start = kFit2dHeaderBytes + 4 * row_words * row;
     for (std::size_t column = 0; column < width; ++column) {
-      const std::uint32_t word = word_at(bytes, row_start + 4 * (column / 32), big_endian);
+      const std::uint32_t word = read_u32(bytes.data() + row_start + 4 * (column / 32), order);
       mask.excluded[row * width + column] = (word >> (column % 32)) & 1;
     }
   }
