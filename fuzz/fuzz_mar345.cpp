@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "decode/unpack_image.h"
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/mar345.h"
 #include "invariant.h"
 
@@ -120,12 +120,12 @@ void check_header(const Mar345Header& h, const std::uint8_t* bytes, std::size_t 
     CHECK(std::strchr(" \t\r", key.front()) == nullptr);
     CHECK(trimmed(rest));
   }
-  CHECK(finite_or_absent(h.pixel_length_um));
-  CHECK(finite_or_absent(h.pixel_height_um));
-  CHECK(finite_or_absent(h.distance_mm));
-  CHECK(finite_or_absent(h.wavelength_angstrom));
-  CHECK(finite_or_absent(h.center_x_px));
-  CHECK(finite_or_absent(h.center_y_px));
+  CHECK(finite_or_absent(h.geometry.pixel_x_um));
+  CHECK(finite_or_absent(h.geometry.pixel_y_um));
+  CHECK(finite_or_absent(h.geometry.distance_mm));
+  CHECK(finite_or_absent(h.geometry.wavelength_angstrom));
+  CHECK(finite_or_absent(h.geometry.center_x_px));
+  CHECK(finite_or_absent(h.geometry.center_y_px));
 }
 
 // Decodes the stream of a small image into an exactly sized image.

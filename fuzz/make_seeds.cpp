@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "decode/unpack_image.h"
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/mar345.h"
 #include "support/mar345_writer.h"
 #include "support/packer.h"

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "engine/base/text.h"
 #include "engine/calibrate/calibrants.h"
 
 namespace vokip {
@@ -37,11 +38,10 @@ Examples:
 struct CommandLine {
   CLI::App app{"Fits an image plate's geometry to the rings of a calibrant powder.",
                "vokip-calibrate"};
-  bool version = false;
 
   explicit CommandLine(CalibrateOptions* o) {
     app.set_help_flag("-h,--help", "this text");
-    app.add_flag("--version", version, "the program's version");
+    app.add_flag("--version", "the program's version");
     app.add_option("IMAGE", o->image, "a MAR345 image of a calibrant's rings")->type_name("");
     app.footer(kExamples);
 
@@ -78,9 +78,9 @@ struct CommandLine {
     add_parsed(app, "--max-iterations", "a whole number from 1 to 100000",
                "the most iterations of each least-squares fit (default 200)",
                [o](const std::string& v) {
-                 long n = 0;
-                 if (!parse_whole(v, &n) || n < 1 || n > 100000) return false;
-                 o->max_iterations = n;
+                 const std::optional<long> n = whole_number_in(v);
+                 if (!n || *n < 1 || *n > 100000) return false;
+                 o->max_iterations = *n;
                  return true;
                })
         ->type_name("N")
@@ -112,25 +112,13 @@ struct CommandLine {
 ParsedCalibrateOptions parse_calibrate_options(const std::vector<std::string>& args) {
   ParsedCalibrateOptions parsed;
   CommandLine line(&parsed.options);
-  // CLI11 takes the arguments last first.
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  parsed.outcome = parse_command_line(line.app, args, &parsed.error);
+  if (parsed.outcome != OptionsOutcome::run) return parsed;
   auto fail = [&](const std::string& message) {
     parsed.outcome = OptionsOutcome::error;
     parsed.error = message;
     return parsed;
   };
-  try {
-    line.app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    parsed.outcome = OptionsOutcome::help;
-    return parsed;
-  } catch (const CLI::ParseError& e) {
-    return fail(e.what());
-  }
-  if (line.version) {
-    parsed.outcome = OptionsOutcome::version;
-    return parsed;
-  }
   const CalibrateOptions& o = parsed.options;
   if (o.image.empty()) return fail("no image given (try --help)");
   if (o.calibrant.empty() == o.calibrant_file.empty()) {

@@ -6,14 +6,14 @@
 #include <optional>
 
 #include "engine/calibrate/picture.h"
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
-#include "engine/formats/image_files.h"
+#include "engine/base/text.h"
+#include "engine/formats/image.h"
 #include "engine/formats/mar345.h"
-#include "engine/formats/png.h"
+#include "engine/formats/mask.h"
 #include "engine/formats/poni.h"
-#include "engine/formats/text_format.h"
-#include "engine/run/image.h"
+#include "engine/pictures/png.h"
 #include "vokip_version.h"
 
 namespace vokip {
@@ -38,7 +38,7 @@ std::string with_uncertainty(double value, double uncertainty, const char* unit)
 CalibrationStart starting_geometry(const Mar345Header& header, const GeometryOverrides& o) {
   GeometryOverrides overrides = o;
   CalibrationStart start;
-  std::optional<double> x = header.center_x_px, y = header.center_y_px;
+  std::optional<double> x = header.geometry.center_x_px, y = header.geometry.center_y_px;
   if (o.base) {
     x = o.base->center_x_px;
     y = o.base->center_y_px;
@@ -50,7 +50,7 @@ CalibrationStart starting_geometry(const Mar345Header& header, const GeometryOve
     overrides.center_x_px = header.size / 2.0;
     overrides.center_y_px = header.size / 2.0;
   }
-  start.geometry = resolve_geometry(header, overrides);
+  start.geometry = resolve_geometry(header.geometry, overrides);
   return start;
 }
 
@@ -126,7 +126,7 @@ int run_calibration(const CalibrateOptions& o, std::FILE* out, std::FILE* err) {
 
     std::optional<Mask> mask;
     concerning = o.mask_path;
-    if (!o.mask_path.empty()) mask = read_mask_image(o.mask_path);
+    if (!o.mask_path.empty()) mask = read_mask(o.mask_path);
 
     GeometryOverrides overrides = o.start;
     concerning = o.poni_path;
@@ -165,7 +165,7 @@ int run_calibration(const CalibrateOptions& o, std::FILE* out, std::FILE* err) {
   } catch (const std::bad_alloc&) {
     return failed("out of memory");
   } catch (const Error& e) {
-    return failed(e.what());
+    return failed(with_option(e));
   }
   return kExitOk;
 }

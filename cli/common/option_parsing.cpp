@@ -1,32 +1,45 @@
 #include "cli/common/option_parsing.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include <cstdio>
+
+#include "engine/base/text.h"
+#include "vokip_version.h"
 
 namespace vokip {
 
-bool parse_number(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
-  *value = v;
-  return true;
+OptionsOutcome parse_command_line(CLI::App& app, const std::vector<std::string>& args,
+                                  std::string* error) {
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    return OptionsOutcome::help;
+  } catch (const CLI::ParseError& e) {
+    *error = e.what();
+    return OptionsOutcome::error;
+  }
+  return app.count("--version") > 0 ? OptionsOutcome::version : OptionsOutcome::run;
 }
 
-bool parse_whole(const std::string& text, long* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  *value = v;
-  return true;
+std::optional<int> answer_without_running(const char* program, OptionsOutcome outcome,
+                                          const std::string& error, const std::string& help) {
+  switch (outcome) {
+    case OptionsOutcome::help:
+      std::fputs(help.c_str(), stdout);
+      return kExitOk;
+    case OptionsOutcome::version:
+      std::printf("%s %s\n", program, kVokipVersion);
+      return kExitOk;
+    case OptionsOutcome::error:
+      std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+      return kExitUsage;
+    case OptionsOutcome::run:
+      break;
+  }
+  return std::nullopt;
 }
 
-// "A,B" (or "A:B") into two numbers; an end may be left empty when allowed.
 bool parse_pair(const std::string& text, char separator, bool ends_optional,
                 std::optional<double>* a, std::optional<double>* b) {
   const std::size_t at = text.find(separator);
@@ -34,10 +47,9 @@ bool parse_pair(const std::string& text, char separator, bool ends_optional,
   const std::string parts[2] = {text.substr(0, at), text.substr(at + 1)};
   std::optional<double>* into[2] = {a, b};
   for (int k = 0; k < 2; ++k) {
-    double v = 0;
     if (parts[k].empty() && ends_optional) {
       into[k]->reset();
-    } else if (parse_number(parts[k], &v)) {
+    } else if (const std::optional<double> v = number_in(parts[k])) {
       *into[k] = v;
     } else {
       return false;
@@ -46,8 +58,6 @@ bool parse_pair(const std::string& text, char separator, bool ends_optional,
   return true;
 }
 
-// An option whose text is parsed by parse; a false return refuses it with
-// what the option expects.
 CLI::Option* add_parsed(CLI::App& app, const std::string& names, const std::string& expects,
                         const std::string& help, std::function<bool(const std::string&)> parse) {
   const std::string name = names.substr(names.rfind(',') + 1);
@@ -55,9 +65,13 @@ CLI::Option* add_parsed(CLI::App& app, const std::string& names, const std::stri
       .add_option_function<std::string>(
           names,
           [name, expects, parse](const std::string& v) {
-            if (!parse(v)) {
-              throw CLI::ValidationError(name, "needs " + expects + ", not '" + v + "'");
+            bool parsed = false;
+            try {
+              parsed = parse(v);
+            } catch (const Error& e) {
+              throw CLI::ValidationError(name, e.what());
             }
+            if (!parsed) throw CLI::ValidationError(name, "needs " + expects + ", not '" + v + "'");
           },
           help)
       ->type_name(expects.substr(0, expects.find(' ')));
@@ -66,10 +80,17 @@ CLI::Option* add_parsed(CLI::App& app, const std::string& names, const std::stri
 CLI::Option* add_number(CLI::App& app, const std::string& names, const std::string& expects,
                         const std::string& help, std::optional<double>* into) {
   return add_parsed(app, names, expects, help, [into](const std::string& v) {
-    double x = 0;
-    if (!parse_number(v, &x)) return false;
-    *into = x;
-    return true;
+    *into = number_in(v);
+    return into->has_value();
+  });
+}
+
+CLI::Option* add_whole(CLI::App& app, const std::string& names, const std::string& expects,
+                       const std::string& help, std::function<void(long)> into) {
+  return add_parsed(app, names, expects, help, [into](const std::string& v) {
+    const std::optional<long> n = whole_number_in(v);
+    if (n) into(*n);
+    return n.has_value();
   });
 }
 
@@ -91,10 +112,8 @@ void add_geometry_options(CLI::App& app, GeometryOverrides* g, const std::string
                if (v.find(',') != std::string::npos) {
                  return parse_pair(v, ',', false, &g->pixel_x_um, &g->pixel_y_um);
                }
-               double size = 0;
-               if (!parse_number(v, &size)) return false;
-               g->pixel_x_um = g->pixel_y_um = size;
-               return true;
+               g->pixel_x_um = g->pixel_y_um = number_in(v);
+               return g->pixel_x_um.has_value();
              })
       ->group(group);
   add_number(app, "--tilt", "an angle in degrees", "plate tilt in degrees (default 0)",
@@ -107,6 +126,32 @@ void add_geometry_options(CLI::App& app, GeometryOverrides* g, const std::string
              &g->tilt_direction_deg)
       ->type_name("DEG")
       ->group(group);
+}
+
+std::string with_option(const Error& error) {
+  // The options that set what a message names.
+  static const std::pair<Setting, const char*> kOptions[] = {
+      {Setting::geometry, "--poni FILE, or --distance, --center and --pixel-size"},
+      {Setting::distance, "--distance MM"},
+      {Setting::center, "--center X,Y"},
+      {Setting::pixel_size, "--pixel-size UM"},
+      {Setting::tilt, "--tilt DEG, --tilt-direction DEG"},
+      {Setting::wavelength, "--wavelength A"},
+      {Setting::bins, "--bins N"},
+      {Setting::bin_width, "--bin-width W"},
+      {Setting::range, "--range LOW:HIGH"},
+      {Setting::unit, "--unit UNIT"},
+      {Setting::error_model, "--error-model MODEL"},
+      {Setting::limits, "--low V, --high V"},
+      {Setting::azimuth, "--azimuth FROM:TO"},
+      {Setting::cake, "--cake N"},
+      {Setting::polarization, "--polarization P"},
+      {Setting::calibrant, "--calibrant NAME or --calibrant-file FILE"},
+  };
+  for (const auto& [setting, option] : kOptions) {
+    if (setting == error.setting()) return std::string(error.what()) + " [" + option + "]";
+  }
+  return error.what();
 }
 
 }  // namespace vokip

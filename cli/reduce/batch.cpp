@@ -10,13 +10,14 @@
 #include <memory>
 #include <system_error>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "engine/formats/cake_files.h"
 #include "engine/formats/files.h"
-#include "engine/formats/image_files.h"
 #include "engine/formats/poni.h"
 #include "engine/formats/profile_writers.h"
 #include "engine/pictures/pictures.h"
+#include "engine/run/reducer.h"
 #include "vokip_version.h"
 
 namespace vokip {
@@ -51,42 +52,84 @@ class Progress {
   std::size_t files_;
 };
 
-// The output files of an input, in the order they are written.
-std::vector<std::string> outputs_of(const Options& o, const std::string& input) {
-  std::vector<std::string> paths = {output_path(input, o.output_dir, ".xy")};
-  if (o.write_chi) paths.push_back(output_path(input, o.output_dir, ".chi"));
-  if (o.write_csv) paths.push_back(output_path(input, o.output_dir, ".csv"));
-  if (o.write_svg) paths.push_back(output_path(input, o.output_dir, ".svg"));
-  if (o.write_xye) paths.push_back(output_path(input, o.output_dir, ".xye"));
-  if (o.write_png) {
-    paths.push_back(output_path(input, o.output_dir, ".png"));
-    paths.push_back(output_path(input, o.output_dir, ".image.png"));
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytes_of(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// An output file: its extension, whether the options ask for it, and its
+// contents for a reduction.
+struct Output {
+  const char* extension;
+  bool (*wanted)(const ReduceOptions&);
+  Bytes (*contents)(const FileReduction&, const ProfileOrigin&);
+};
+
+bool has_cake(const ReduceOptions& o) {
+  return o.request.azimuth_bins.has_value();
+}
+
+// Every output, in the order they are written.
+const Output kOutputs[] = {
+    {".xy", [](const ReduceOptions&) { return true; },
+     [](const FileReduction& r, const ProfileOrigin& o) {
+       return bytes_of(format_xy(r.profile, r.geometry, o));
+     }},
+    {".chi", [](const ReduceOptions& o) { return o.write_chi; },
+     [](const FileReduction& r, const ProfileOrigin& o) {
+       return bytes_of(format_chi(r.profile, r.geometry, o));
+     }},
+    {".csv", [](const ReduceOptions& o) { return o.write_csv; },
+     [](const FileReduction& r, const ProfileOrigin&) {
+       return bytes_of(format_csv(r.profile, r.geometry));
+     }},
+    {".svg", [](const ReduceOptions& o) { return o.write_svg; },
+     [](const FileReduction& r, const ProfileOrigin& o) {
+       return bytes_of(profile_svg(r.profile, r.geometry, o));
+     }},
+    {".xye", [](const ReduceOptions& o) { return o.write_xye; },
+     [](const FileReduction& r, const ProfileOrigin&) { return bytes_of(format_xye(r.profile)); }},
+    {".png", [](const ReduceOptions& o) { return o.write_png; },
+     [](const FileReduction& r, const ProfileOrigin& o) {
+       return profile_png(r.profile, o.input_name);
+     }},
+    {".image.png", [](const ReduceOptions& o) { return o.write_png; },
+     [](const FileReduction& r, const ProfileOrigin&) { return r.image_picture; }},
+    {".cake.tif", has_cake,
+     [](const FileReduction& r, const ProfileOrigin& o) {
+       return encode_cake_tiff(r.profile, o.input_name);
+     }},
+    {".cake.txt", has_cake,
+     [](const FileReduction& r, const ProfileOrigin& o) {
+       return bytes_of(format_cake_axes(r.profile, o.input_name));
+     }},
+    {".cake.png", has_cake,
+     [](const FileReduction& r, const ProfileOrigin& o) {
+       return cake_png(r.profile, o.input_name + ": cake");
+     }},
+};
+
+// The outputs the options ask for.
+std::vector<const Output*> outputs_wanted(const ReduceOptions& o) {
+  std::vector<const Output*> wanted;
+  for (const Output& output : kOutputs) {
+    if (output.wanted(o)) wanted.push_back(&output);
   }
-  if (o.request.azimuth_bins > 0) {
-    paths.push_back(output_path(input, o.output_dir, ".cake.tif"));
-    paths.push_back(output_path(input, o.output_dir, ".cake.txt"));
-    paths.push_back(output_path(input, o.output_dir, ".cake.png"));
-  }
-  return paths;
+  return wanted;
 }
 
 // The corrections and limits applied, for the outputs' headers.
-std::string describe_corrections(const Options& o) {
-  const Corrections& c = o.request.corrections;
-  const RunOptions& run = o.request.run;
+std::string describe_corrections(const ReductionRequest& r) {
+  const Corrections& c = r.corrections;
   std::vector<std::string> parts;
-  char text[128];
-  if (!o.dark_path.empty()) parts.push_back("dark " + base_name(o.dark_path) + " subtracted");
-  if (!o.flat_path.empty()) parts.push_back("flat " + base_name(o.flat_path));
+  if (!r.dark_file.empty()) parts.push_back("dark " + base_name(r.dark_file) + " subtracted");
+  if (!r.flat_file.empty()) parts.push_back("flat " + base_name(r.flat_file));
   if (c.solid_angle) parts.push_back("solid angle (cos^3)");
-  if (c.polarization) {
-    std::snprintf(text, sizeof text, "polarization %g", *c.polarization);
-    parts.emplace_back(text);
-  }
-  if (run.low || run.high) {
-    std::snprintf(text, sizeof text, "raw values kept from %g to %g", run.low.value_or(-INFINITY),
-                  run.high.value_or(INFINITY));
-    parts.emplace_back(text);
+  if (c.polarization) parts.push_back(printf_string("polarization %g", *c.polarization));
+  if (r.run.low || r.run.high) {
+    parts.push_back(printf_string("raw values kept from %g to %g",
+                                  r.run.low.value_or(-INFINITY), r.run.high.value_or(INFINITY)));
   }
   std::string joined;
   for (const std::string& part : parts) joined += (joined.empty() ? "" : ", ") + part;
@@ -94,40 +137,27 @@ std::string describe_corrections(const Options& o) {
 }
 
 // Every output exists and was written after the input last changed.
-bool outputs_are_current(const Options& o, const std::string& input) {
+bool outputs_are_current(const ReduceOptions& o, const std::string& input) {
   std::error_code error;
   const fs::file_time_type changed = fs::last_write_time(input, error);
   if (error) return false;
-  for (const std::string& path : outputs_of(o, input)) {
-    const fs::file_time_type written = fs::last_write_time(path, error);
+  for (const Output* output : outputs_wanted(o)) {
+    const fs::file_time_type written =
+        fs::last_write_time(output_path(input, o.output_dir, output->extension), error);
     if (error || !(written > changed)) return false;
   }
   return true;
 }
 
 // The output files of one reduction, written only once all are formatted.
-std::vector<std::string> write_outputs(const Options& o, const FileReduction& r) {
+std::vector<std::string> write_outputs(const ReduceOptions& o, const FileReduction& r) {
   const ProfileOrigin origin{base_name(r.path), std::string(kName) + " " + kVokipVersion,
-                             describe_corrections(o)};
-  const std::vector<std::string> paths = outputs_of(o, r.path);
-  auto bytes = [](const std::string& text) {
-    return std::vector<std::uint8_t>(text.begin(), text.end());
-  };
-  // Every file is made before the first is written.
-  std::vector<std::vector<std::uint8_t>> contents = {
-      bytes(format_xy(r.profile, r.geometry, origin))};
-  if (o.write_chi) contents.push_back(bytes(format_chi(r.profile, r.geometry, origin)));
-  if (o.write_csv) contents.push_back(bytes(format_csv(r.profile, r.geometry)));
-  if (o.write_svg) contents.push_back(bytes(format_svg(r.profile, r.geometry, origin)));
-  if (o.write_xye) contents.push_back(bytes(format_xye(r.profile)));
-  if (o.write_png) {
-    contents.push_back(profile_png(r.profile, origin.input_name));
-    contents.push_back(r.image_picture);
-  }
-  if (o.request.azimuth_bins > 0) {
-    contents.push_back(encode_cake_tiff(r.profile, origin.input_name));
-    contents.push_back(bytes(format_cake_axes(r.profile, origin.input_name)));
-    contents.push_back(cake_png(r.profile, origin.input_name + ": cake"));
+                             describe_corrections(o.request)};
+  std::vector<std::string> paths;
+  std::vector<Bytes> contents;
+  for (const Output* output : outputs_wanted(o)) {
+    paths.push_back(output_path(r.path, o.output_dir, output->extension));
+    contents.push_back(output->contents(r, origin));
   }
   for (std::size_t k = 0; k < paths.size(); ++k) write_file_atomically(paths[k], contents[k]);
   return paths;
@@ -176,39 +206,12 @@ std::string output_path(const std::string& input, const std::string& output_dir,
   return (folder / name).string() + extension;
 }
 
-ReductionRequest loaded_request(const Options& o) {
-  ReductionRequest request = o.request;
-  // Each file named once is read once, for every image.
-  auto read_named = [](const char* what, const std::string& path, auto&& read) {
-    try {
-      return read(path);
-    } catch (const Error& e) {
-      throw Error(std::string(what) + " " + path + ": " + e.what(), e.kind());
-    }
-  };
-  if (!o.mask_path.empty()) {
-    request.mask = std::make_shared<const Mask>(read_named("mask", o.mask_path, read_mask_image));
-  }
-  if (!o.dark_path.empty()) {
-    request.corrections.dark =
-        std::make_shared<const ValueImage>(read_named("dark", o.dark_path, read_value_image));
-  }
-  if (!o.flat_path.empty()) {
-    request.corrections.flat =
-        std::make_shared<const ValueImage>(read_named("flat", o.flat_path, read_value_image));
-  }
-  if (!o.poni_path.empty()) {
-    request.geometry.base = from_poni(
-        read_named(".poni", o.poni_path, [](const std::string& p) { return read_poni(p); }));
-  }
-  return request;
-}
-
-int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_progress) {
+int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool show_progress) {
   const auto start = std::chrono::steady_clock::now();
-  Options o = options;
+  const ReduceOptions& o = options;
   std::vector<std::string> unmatched;
   std::vector<std::string> files = expand_inputs(o.inputs, &unmatched);
+  std::unique_ptr<FileReducer> reducer;
   try {
     std::optional<Shard> shard = o.shard;
     if (!shard)
@@ -217,7 +220,6 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
       files = shard_of(std::move(files), *shard);
       unmatched.clear();  // a pattern that matched nothing is every share's, and no file
     }
-    o.request = loaded_request(o);
     if (!o.output_dir.empty()) {
       std::error_code error;
       fs::create_directories(o.output_dir, error);
@@ -226,8 +228,9 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
                     (error ? ": " + error.message() : std::string()));
       }
     }
+    reducer = std::make_unique<FileReducer>(o.request);
   } catch (const Error& e) {
-    std::fprintf(err, "%s: %s\n", kName, e.what());
+    std::fprintf(err, "%s: %s\n", kName, with_option(e).c_str());
     return kExitUsage;
   }
 
@@ -240,7 +243,9 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
   for (const std::string& file : files) {
     if (o.skip_existing && outputs_are_current(o, file)) {
       // A temporary a killed run left beside a finished output goes too.
-      for (const std::string& path : outputs_of(o, file)) std::remove(temporary_name(path).c_str());
+      for (const Output* output : outputs_wanted(o)) {
+        std::remove(temporary_name(output_path(file, o.output_dir, output->extension)).c_str());
+      }
       ++skipped;
     } else {
       todo.push_back(file);
@@ -249,12 +254,11 @@ int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_
 
   bool poni_written = o.write_poni_path.empty();
   Progress progress(err, show_progress && !o.quiet, todo.size());
-  FileReducer reducer(o.request);
   std::size_t index = 0;
   if (!todo.empty()) progress.show(0, base_name(todo[0]));
-  reducer.run(todo, [&](const FileReduction& r) {
+  reducer->run(todo, [&](const FileReduction& r) {
     std::vector<std::string> written;
-    std::string error = r.error;
+    std::string error = r.failure ? with_option(*r.failure) : "";
     if (r.ok()) {
       try {
         written = write_outputs(o, r);

@@ -24,12 +24,8 @@ std::vector<std::string> shard_of(std::vector<std::string> files, const Shard& s
 std::string output_path(const std::string& input, const std::string& output_dir,
                         const std::string& extension);
 
-// The options' request with the files they name (mask, dark, flat, .poni)
-// read into it. Throws Error naming the file that cannot be read.
-ReductionRequest loaded_request(const Options& options);
-
 // Runs the whole command. Messages go to `err`, the list of written files to
 // `out`; progress is drawn on `err` when show_progress. Returns the exit code.
-int run_batch(const Options& options, std::FILE* out, std::FILE* err, bool show_progress);
+int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool show_progress);
 
 }  // namespace vokip

@@ -1,13 +1,10 @@
 #include "cli/reduce/options.h"
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <functional>
 
 #include "cli/common/option_parsing.h"
-#include "engine/error.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "vokip_version.h"
 
 namespace vokip {
@@ -49,14 +46,11 @@ struct CommandLine {
       "Reduces MAR345 image-plate files (.mar1200 ... .mar3450) to 1-D diffraction\n"
       "profiles.",
       "vokip-reduce"};
-  bool version = false;
   bool median = false;
-  std::optional<long> bins;
-  std::optional<double> bin_width;
 
-  explicit CommandLine(Options* o) {
+  explicit CommandLine(ReduceOptions* o) {
     app.set_help_flag("-h,--help", "this text");
-    app.add_flag("--version", version, "the program's version");
+    app.add_flag("--version", "the program's version");
     app.add_option("IMAGE", o->inputs, "MAR345 image files or quoted patterns")->type_name("");
     app.footer(kExamples);
 
@@ -74,17 +68,12 @@ struct CommandLine {
                  "log-scaled, pixels left out tinted, the beam centre and the strongest peaks' "
                  "circles drawn")
         ->group(out);
-    add_parsed(app, "--cake",
-               "a whole number of azimuth bins, 1 to " + std::to_string(kMostAzimuthBins),
-               "also write the cake: the profile's radial bins in N azimuth bins over 0 to 360 "
-               "degrees (or the --azimuth sector), as a 32-bit float TIFF (.cake.tif, rows = "
-               "azimuth bins), its axes (.cake.txt) and a picture (.cake.png)",
-               [o](const std::string& v) {
-                 long n = 0;
-                 if (!parse_whole(v, &n) || n < 1 || n > kMostAzimuthBins) return false;
-                 o->request.azimuth_bins = static_cast<int>(n);
-                 return true;
-               })
+    add_whole(app, "--cake",
+              "a whole number of azimuth bins, 1 to " + std::to_string(kMostAzimuthBins),
+              "also write the cake: the profile's radial bins in N azimuth bins over 0 to 360 "
+              "degrees (or the --azimuth sector), as a 32-bit float TIFF (.cake.tif, rows = "
+              "azimuth bins), its axes (.cake.txt) and a picture (.cake.png)",
+              [o](long n) { o->request.azimuth_bins = n; })
         ->type_name("N")
         ->group(out);
     app.add_flag("--xye", o->write_xye,
@@ -98,7 +87,7 @@ struct CommandLine {
 
     const std::string geometry =
         "Geometry (default: the image's header, or --poni; each option overrides it)";
-    app.add_option("--poni", o->poni_path,
+    app.add_option("--poni", o->request.poni_file,
                    "geometry from a pyFAI .poni file (versions 1, 2 and 2.1), as pyFAI-calib2 "
                    "and Dioptas write them")
         ->type_name("FILE")
@@ -123,37 +112,25 @@ struct CommandLine {
         ->group(geometry);
 
     const std::string binning = "Binning";
-    add_parsed(app, "--unit", "2th_deg, q_nm^-1, q_A^-1, r_mm or d_A",
+    add_parsed(app, "--unit", unit_names(),
                "the profile's axis: 2-theta in degrees (2th_deg, default; also 2theta), q = 4 pi "
                "sin(theta) / wavelength in 1/nm or 1/A (q_nm^-1, q_A^-1; also q), the distance "
                "from the beam in mm (r_mm), or the spacing d = 2 pi / q in A (d_A, bins even in "
                "q); bins are even in the unit",
                [o](const std::string& v) {
-                 const std::optional<Unit> unit = unit_named(v);
-                 if (unit) o->request.unit = *unit;
-                 return unit.has_value();
+                 o->request.unit = unit_called(v);
+                 return true;
                })
         ->type_name("UNIT")
         ->group(binning);
-    add_parsed(app, "--bins", "a whole number of bins, 1 to 10000000",
-               "N bins over the range (default: one per pixel of radius from the beam centre "
-               "to the farthest corner)",
-               [this](const std::string& v) {
-                 long n = 0;
-                 if (!parse_whole(v, &n) || n < 1 || n > kMostBins) return false;
-                 bins = n;
-                 return true;
-               })
+    add_whole(app, "--bins", "a whole number of bins, 1 to " + std::to_string(kMostBins),
+              "N bins over the range (default: one per pixel of radius from the beam centre "
+              "to the farthest corner)",
+              [o](long n) { o->request.bins.count = n; })
         ->type_name("N")
         ->group(binning);
-    add_parsed(app, "--bin-width", "a positive width",
-               "bins of width W in the unit (instead of --bins)",
-               [this](const std::string& v) {
-                 double w = 0;
-                 if (!parse_number(v, &w) || !(w > 0)) return false;
-                 bin_width = w;
-                 return true;
-               })
+    add_number(app, "--bin-width", "a positive width",
+               "bins of width W in the unit (instead of --bins)", &o->request.bins.width)
         ->type_name("W")
         ->group(binning);
     add_parsed(app, "--range", "LOW:HIGH (either may be left out)",
@@ -163,7 +140,7 @@ struct CommandLine {
                })
         ->group(binning);
     app.add_flag("--median", median, "per-bin median instead of the mean")->group(binning);
-    app.add_option("--mask", o->mask_path,
+    app.add_option("--mask", o->request.mask_file,
                    "mask of the image's size, PGM (P2, P5), FIT2D .msk, TIFF or EDF (as "
                    "pyFAI-calib2 and Dioptas write them); pixels that are not 0 in it are left out")
         ->type_name("FILE")
@@ -181,7 +158,7 @@ struct CommandLine {
                "+y (taken modulo 360)",
                [o](const std::string& v) {
                  std::optional<double> from, to;
-                 if (!parse_pair(v, ':', false, &from, &to) || !(*to > *from)) return false;
+                 if (!parse_pair(v, ':', false, &from, &to)) return false;
                  o->request.sector = AzimuthSector{*from, *to};
                  return true;
                })
@@ -194,35 +171,24 @@ struct CommandLine {
            "no solid-angle correction (default: divide by cos^3 of the ray's angle to the "
            "plate's normal, as pyFAI and Dioptas do)")
         ->group(corrections);
-    add_parsed(app, "--polarization", "P from -1 to 1",
+    add_number(app, "--polarization", "P from -1 to 1",
                "divide by the polarization factor (1 + cos^2 2th - P cos 2chi sin^2 2th) / 2, "
                "pyFAI's P (0.99: synchrotron, horizontal)",
-               [o](const std::string& v) {
-                 double p = 0;
-                 if (!parse_number(v, &p) || p < -1 || p > 1) return false;
-                 o->request.corrections.polarization = p;
-                 return true;
-               })
+               &o->request.corrections.polarization)
         ->type_name("P")
         ->group(corrections);
-    app.add_option("--dark", o->dark_path,
+    app.add_option("--dark", o->request.dark_file,
                    "subtract this image (MAR345, TIFF or EDF of the image's size)")
         ->type_name("FILE")
         ->group(corrections);
-    app.add_option("--flat", o->flat_path, "divide by this image (MAR345, TIFF or EDF)")
+    app.add_option("--flat", o->request.flat_file, "divide by this image (MAR345, TIFF or EDF)")
         ->type_name("FILE")
         ->group(corrections);
     add_parsed(app, "--error-model", "poisson or azimuthal",
                "give each bin a standard error: from counting statistics (poisson) or from the "
                "spread of the bin's values (azimuthal); adds a sigma column",
                [o](const std::string& v) {
-                 if (v == "poisson") {
-                   o->request.run.error_model = ErrorModel::poisson;
-                 } else if (v == "azimuthal") {
-                   o->request.run.error_model = ErrorModel::azimuthal;
-                 } else {
-                   return false;
-                 }
+                 o->request.run.error_model = error_model_called(v);
                  return true;
                })
         ->type_name("MODEL")
@@ -250,12 +216,11 @@ struct CommandLine {
 
 std::optional<Shard> parse_shard(const std::string& text) {
   const std::size_t slash = text.find('/');
-  long k = 0, n = 0;
-  if (slash == std::string::npos || !parse_whole(text.substr(0, slash), &k) ||
-      !parse_whole(text.substr(slash + 1), &n) || n < 1 || k < 1 || k > n) {
-    return std::nullopt;
-  }
-  return Shard{k - 1, n};
+  if (slash == std::string::npos) return std::nullopt;
+  const std::optional<long> k = whole_number_in(text.substr(0, slash));
+  const std::optional<long> n = whole_number_in(text.substr(slash + 1));
+  if (!k || !n || *n < 1 || *k < 1 || *k > *n) return std::nullopt;
+  return Shard{*k - 1, *n};
 }
 
 std::optional<Shard> slurm_array_shard(const char* (*get)(const char*)) {
@@ -264,9 +229,8 @@ std::optional<Shard> slurm_array_shard(const char* (*get)(const char*)) {
   auto read = [&](const char* name, std::optional<long>* into) {
     const char* text = get(name);
     if (!text || !*text) return;
-    long v = 0;
-    if (!parse_whole(text, &v)) throw Error(std::string(name) + " is not a whole number: " + text);
-    *into = v;
+    *into = whole_number_in(text);
+    if (!*into) throw Error(std::string(name) + " is not a whole number: " + text);
   };
   std::optional<long> id, count, min, max, step;
   read("SLURM_ARRAY_TASK_ID", &id);
@@ -291,48 +255,30 @@ std::optional<Shard> slurm_array_shard(const char* (*get)(const char*)) {
 ParsedOptions parse_options(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   CommandLine line(&parsed.options);
-  // CLI11 takes the arguments last first.
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
-  try {
-    line.app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    parsed.outcome = OptionsOutcome::help;
-    return parsed;
-  } catch (const CLI::ParseError& e) {
-    parsed.outcome = OptionsOutcome::error;
-    parsed.error = e.what();
-    return parsed;
-  }
+  parsed.outcome = parse_command_line(line.app, args, &parsed.error);
+  if (parsed.outcome != OptionsOutcome::run) return parsed;
   auto fail = [&](const std::string& message) {
     parsed.outcome = OptionsOutcome::error;
     parsed.error = message;
     return parsed;
   };
-  if (line.version) {
-    parsed.outcome = OptionsOutcome::version;
-    return parsed;
-  }
-  Options& o = parsed.options;
-  if (line.bins && line.bin_width) return fail("give either --bins or --bin-width, not both");
-  if (line.bins) o.request.bins.count = *line.bins;
-  if (line.bin_width) o.request.bins.width = *line.bin_width;
+  ReduceOptions& o = parsed.options;
   if (line.median) o.request.run.statistic = Statistic::median;
-  if (o.request.bins.low && o.request.bins.high && !(*o.request.bins.high > *o.request.bins.low)) {
-    return fail("--range needs LOW below HIGH");
-  }
-  if (o.request.run.low && o.request.run.high && !(*o.request.run.high >= *o.request.run.low)) {
-    return fail("--low must not lie above --high");
-  }
   o.request.image_picture = o.write_png;
   if (o.write_xye && o.request.run.error_model == ErrorModel::none) {
     return fail("--xye needs --error-model poisson or azimuthal");
+  }
+  try {
+    check_request(o.request);
+  } catch (const Error& e) {
+    return fail(with_option(e));
   }
   if (o.inputs.empty()) return fail("no image files given (try --help)");
   return parsed;
 }
 
 std::string help_text() {
-  Options unused;
+  ReduceOptions unused;
   CommandLine line(&unused);
   return line.app.help();
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/common/option_parsing.h"
-#include "engine/run/batch.h"
+#include "engine/run/request.h"
 
 namespace vokip {
 
@@ -15,10 +15,9 @@ struct Shard {
   long index = 0, count = 1;
 };
 
-struct Options {
+struct ReduceOptions {
   std::vector<std::string> inputs;  // image files or glob patterns
-  ReductionRequest request;         // everything but what the files below hold
-  std::string mask_path, dark_path, flat_path, poni_path;
+  ReductionRequest request;
   std::string write_poni_path;  // where to write the geometry in use, if anywhere
   std::string poni_version = "2.1";
   std::string output_dir;  // empty: beside each input
@@ -31,7 +30,7 @@ struct Options {
 };
 
 struct ParsedOptions {
-  Options options;
+  ReduceOptions options;
   OptionsOutcome outcome = OptionsOutcome::run;
   std::string error;  // for OptionsOutcome::error
 };
@@ -50,9 +49,6 @@ std::optional<Shard> parse_shard(const std::string& text);
 // std::getenv); nothing outside an array. Throws Error on values that do not
 // make one share.
 std::optional<Shard> slurm_array_shard(const char* (*get)(const char*));
-
-// The most azimuth bins --cake takes.
-constexpr int kMostAzimuthBins = 3600;
 
 // Exit code when at least one input could not be reduced.
 constexpr int kExitFileFailed = 1;

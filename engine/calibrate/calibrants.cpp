@@ -2,16 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <limits>
+#include <optional>
 #include <sstream>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "engine/formats/files.h"
+#include "engine/geometry/units.h"
 
 namespace vokip {
 
@@ -112,8 +112,7 @@ Calibrant builtin_calibrant(const std::string& name, double d_min_angstrom) {
   }
   std::string known;
   for (const std::string& n : builtin_calibrant_names()) known += (known.empty() ? "" : ", ") + n;
-  throw Error("unknown calibrant '" + name + "'; built in: " + known +
-              " (or give --calibrant-file FILE)");
+  throw Error("unknown calibrant '" + name + "'; built in: " + known, Setting::calibrant);
 }
 
 Calibrant parse_calibrant(const std::string& name, const std::string& text) {
@@ -127,14 +126,12 @@ Calibrant parse_calibrant(const std::string& name, const std::string& text) {
     std::istringstream words(line);
     std::string first;
     if (!(words >> first)) continue;
-    char* end = nullptr;
-    errno = 0;
-    const double d = std::strtod(first.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(d) || !(d > 0)) {
+    const std::optional<double> d = number_in(first);
+    if (!d || !(*d > 0)) {
       throw Error("line " + std::to_string(line_number) + " of the calibrant list: '" + first +
                   "' is not a d-spacing (a positive number of angstrom)");
     }
-    c.d_spacings_angstrom.push_back(d);
+    c.d_spacings_angstrom.push_back(*d);
   }
   if (c.d_spacings_angstrom.empty()) throw Error("the calibrant list holds no d-spacing");
   std::vector<double>& d = c.d_spacings_angstrom;
@@ -147,23 +144,6 @@ Calibrant read_calibrant(const std::string& path) {
   const std::vector<std::uint8_t> bytes = read_file(path);
   return parse_calibrant(std::filesystem::path(path).stem().string(),
                          std::string(bytes.begin(), bytes.end()));
-}
-
-double two_theta_of(double d_angstrom, double wavelength_angstrom) {
-  const double sin_theta = wavelength_angstrom / (2 * d_angstrom);
-  if (!(sin_theta < 1)) return std::numeric_limits<double>::quiet_NaN();
-  const double degrees_per_radian = 90 / std::asin(1.0);
-  return 2 * std::asin(sin_theta) * degrees_per_radian;
-}
-
-std::vector<double> ring_two_thetas(const Calibrant& calibrant, double wavelength_angstrom) {
-  std::vector<double> two_theta;
-  for (double d : calibrant.d_spacings_angstrom) {
-    const double t = two_theta_of(d, wavelength_angstrom);
-    if (std::isfinite(t)) two_theta.push_back(t);
-  }
-  std::sort(two_theta.begin(), two_theta.end());
-  return two_theta;
 }
 
 }  // namespace vokip

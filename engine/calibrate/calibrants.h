@@ -28,11 +28,4 @@ Calibrant parse_calibrant(const std::string& name, const std::string& text);
 // Reads and parses a calibrant file; the calibrant takes the file's name.
 Calibrant read_calibrant(const std::string& path);
 
-// 2-theta in degrees of every reflection that the wavelength reaches, in
-// ascending order.
-std::vector<double> ring_two_thetas(const Calibrant& calibrant, double wavelength_angstrom);
-
-// 2-theta in degrees of a d-spacing, NaN beyond the wavelength's reach.
-double two_theta_of(double d_angstrom, double wavelength_angstrom);
-
 }  // namespace vokip

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <optional>
 
-#include "engine/calibrate/quantile.h"
-#include "engine/error.h"
+#include "engine/base/constants.h"
+#include "engine/base/error.h"
+#include "engine/base/quantile.h"
+#include "engine/geometry/units.h"
 
 namespace vokip {
 
@@ -19,10 +21,6 @@ constexpr int kLeastPoints = 20;
 constexpr double kLeastShareFound = 0.2;
 constexpr double kProbeWindowPx = 40;
 
-double median_of(std::vector<double> v) {
-  return quantile_in_place(&v, 0.5);
-}
-
 // The calibrant's rings that the wavelength reaches, by ascending 2-theta.
 struct RingList {
   std::vector<double> d, two_theta;
@@ -32,7 +30,7 @@ RingList ring_list(const Calibrant& calibrant, double wavelength) {
   RingList rings;
   // d-spacings are held largest first, so 2-theta ascends.
   for (double d : calibrant.d_spacings_angstrom) {
-    const double t = two_theta_of(d, wavelength);
+    const double t = two_theta_of_d(d, wavelength);
     if (!std::isfinite(t)) break;
     rings.d.push_back(d);
     rings.two_theta.push_back(t);
@@ -68,7 +66,8 @@ std::vector<RingPoint> without_outliers(const std::vector<RingPoint>& points,
   for (std::size_t i = 0; i < residuals.size(); ++i) {
     deviations[i] = std::fabs(residuals[i] - centre);
   }
-  const double limit = std::max(4 * 1.4826 * median_of(deviations), 1e-9);
+  const double limit =
+      std::max(4 * kStandardDeviationsPerMedianDeviation * median_of(deviations), 1e-9);
   std::vector<int> per_ring(static_cast<std::size_t>(ring_count), 0);
   for (std::size_t i = 0; i < points.size(); ++i) {
     if (deviations[i] <= limit) ++per_ring[points[i].ring];
@@ -166,7 +165,7 @@ class Calibrator {
     }
     const int directions = 64;
     for (int k = 0; k < directions; ++k) {
-      const double phi = 4 * std::asin(1.0) * k / directions;
+      const double phi = 2 * kPi * k / directions;
       const double radius = locate.radius_um(ring, std::cos(phi), std::sin(phi));
       if (radius < farthest_um) return false;
     }
@@ -198,7 +197,7 @@ class Calibrator {
     GeometryFit fit = fit_geometry(found, rings_.d, *g, f, settings_.max_iterations);
     std::vector<double> fitted_two_theta;
     for (double d : rings_.d) {
-      fitted_two_theta.push_back(two_theta_of(d, *fit.geometry.wavelength_angstrom));
+      fitted_two_theta.push_back(two_theta_of_d(d, *fit.geometry.wavelength_angstrom));
     }
     const std::vector<double> residuals = assign_nearest(&found, fit.geometry, fitted_two_theta);
     std::vector<RingPoint> kept =
@@ -226,7 +225,7 @@ class Calibrator {
 Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
                       const CalibrationStart& start, const CalibrationSettings& settings) {
   if (!start.geometry.wavelength_angstrom) {
-    throw Error("calibration needs the wavelength: none in the header; give --wavelength A");
+    throw Error("calibration needs the wavelength, which is not known", Setting::wavelength);
   }
   Calibration result;
   Geometry g = start.geometry;
@@ -274,7 +273,7 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
     RingUse use;
     use.index = static_cast<int>(r);
     use.d_angstrom = rings.d[r];
-    use.two_theta_deg = two_theta_of(rings.d[r], *result.geometry.wavelength_angstrom);
+    use.two_theta_deg = two_theta_of_d(rings.d[r], *result.geometry.wavelength_angstrom);
     double sum_of_squares = 0;
     for (std::size_t i = 0; i < result.points.size(); ++i) {
       if (result.points[i].ring != use.index) continue;

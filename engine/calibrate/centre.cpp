@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/calibrate/quantile.h"
+#include "engine/base/quantile.h"
 
 namespace vokip {
 

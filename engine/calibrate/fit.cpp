@@ -8,15 +8,14 @@
 #include <memory>
 #include <string>
 
-#include "engine/calibrate/calibrants.h"
-#include "engine/error.h"
+#include "engine/base/constants.h"
+#include "engine/base/error.h"
 #include "engine/geometry/pixel_angles.h"
+#include "engine/geometry/units.h"
 
 namespace vokip {
 
 namespace {
-
-const double kDegreesPerRadian = 90 / std::asin(1.0);
 
 // Where each fitted value sits in the parameter vector; -1 when held fixed.
 struct Layout {
@@ -68,7 +67,7 @@ int residuals(const gsl_vector* p, void* data, gsl_vector* f) {
   const std::vector<double> two_theta = point_two_thetas(g, m.x, m.y);
   std::vector<double> ring_two_theta(m.ring_d->size());
   for (std::size_t r = 0; r < ring_two_theta.size(); ++r) {
-    ring_two_theta[r] = two_theta_of((*m.ring_d)[r], *g.wavelength_angstrom);
+    ring_two_theta[r] = two_theta_of_d((*m.ring_d)[r], *g.wavelength_angstrom);
   }
   for (std::size_t i = 0; i < two_theta.size(); ++i) {
     gsl_vector_set(f, i, two_theta[i] - ring_two_theta[(*m.points)[i].ring]);

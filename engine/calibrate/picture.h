@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/calibrate/calibrate.h"
-#include "engine/formats/png.h"
+#include "engine/pictures/png.h"
 
 namespace vokip {
 

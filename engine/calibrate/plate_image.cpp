@@ -1,6 +1,6 @@
 #include "engine/calibrate/plate_image.h"
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/image_files.h"
 
 namespace vokip {

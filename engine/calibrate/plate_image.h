@@ -10,7 +10,7 @@
 
 #include "engine/formats/mask.h"
 #include "engine/memory/huge_pages.h"
-#include "engine/run/image.h"
+#include "engine/formats/image.h"
 
 namespace vokip {
 

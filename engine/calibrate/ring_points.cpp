@@ -5,13 +5,12 @@
 #include <limits>
 #include <optional>
 
-#include "engine/calibrate/quantile.h"
+#include "engine/base/constants.h"
+#include "engine/base/quantile.h"
 
 namespace vokip {
 
 namespace {
-
-const double kPi = 2 * std::asin(1.0);
 
 struct Peak {
   double position;  // in samples from the window's start
@@ -29,8 +28,8 @@ class PeakFinder {
                                  double least_significance) {
     const int n = static_cast<int>(v.size());
     if (margin < 3 || n < 2 * margin + 3) return std::nullopt;
-    const double head_level = median_of(v.begin(), v.begin() + margin);
-    const double tail_level = median_of(v.end() - margin, v.end());
+    const double head_level = median_of(v.begin(), v.begin() + margin, &scratch_);
+    const double tail_level = median_of(v.end() - margin, v.end(), &scratch_);
     const double head_at = (margin - 1) / 2.0, tail_at = n - 1 - (margin - 1) / 2.0;
     const double slope = (tail_level - head_level) / (tail_at - head_at);
     excess_.resize(v.size());
@@ -79,17 +78,12 @@ class PeakFinder {
       differences_.clear();
       for (int i = start; i + lag < start + margin; ++i) differences_.push_back(v[i + lag] - v[i]);
       if (differences_.empty()) continue;
-      const double centre = median_of(differences_.begin(), differences_.end());
+      const double centre = median_of(differences_.begin(), differences_.end(), &scratch_);
       for (double d : differences_) deviations_.push_back(std::fabs(d - centre));
     }
     if (deviations_.empty()) return 0;
-    return 1.4826 * median_of(deviations_.begin(), deviations_.end()) / std::sqrt(2.0);
-  }
-
-  template <class It>
-  double median_of(It begin, It end) {
-    scratch_.assign(begin, end);
-    return quantile_in_place(&scratch_, 0.5);
+    return kStandardDeviationsPerMedianDeviation *
+           median_of(deviations_.begin(), deviations_.end(), &scratch_) / std::sqrt(2.0);
   }
 
   std::vector<double> excess_, differences_, deviations_, scratch_;

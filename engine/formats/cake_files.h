@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/run/reduce.h"
+#include "engine/profile/profile.h"
 
 namespace vokip {
 

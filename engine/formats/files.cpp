@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 
 namespace vokip {
 

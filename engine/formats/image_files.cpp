@@ -1,93 +1,38 @@
 #include "engine/formats/image_files.h"
 
-#include <tiffio.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "engine/error.h"
+#include "engine/base/byte_order.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "engine/formats/files.h"
+#include "engine/formats/image.h"
 #include "engine/formats/mar345.h"
-#include "engine/run/image.h"
+#include "engine/formats/tiff_memory.h"
 
 namespace vokip {
 
 namespace {
 
-// Larger images than any detector's are damaged headers.
-constexpr long kLargestSide = 1 << 16;
-
 void check_size(long width, long height, const char* format) {
-  if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide) {
+  if (width < 1 || height < 1 || width > kLargestImageSide || height > kLargestImageSide) {
     throw Error(std::string("the ") + format + " image's size " + std::to_string(width) + " x " +
                 std::to_string(height) + " is not an image's");
   }
 }
 
-// ---- TIFF, through libtiff reading from memory ----
-
-thread_local std::string tiff_message;
-
-void keep_tiff_message(const char*, const char* format, va_list args) {
-  char text[512];
-  std::vsnprintf(text, sizeof text, format, args);
-  tiff_message = text;
-}
-
-void ignore_tiff_warning(const char*, const char*, va_list) {}
-
-// The bytes as a read-only file for libtiff.
-struct MemoryFile {
-  const std::vector<std::uint8_t>* bytes;
-  toff_t at = 0;
-};
-
-tsize_t memory_read(thandle_t handle, tdata_t into, tsize_t size) {
-  auto* f = static_cast<MemoryFile*>(handle);
-  const toff_t left = f->bytes->size() > f->at ? f->bytes->size() - f->at : 0;
-  const toff_t n = std::min<toff_t>(left, static_cast<toff_t>(size));
-  std::memcpy(into, f->bytes->data() + f->at, n);
-  f->at += n;
-  return static_cast<tsize_t>(n);
-}
-tsize_t memory_write(thandle_t, tdata_t, tsize_t) {
-  return -1;
-}
-toff_t memory_seek(thandle_t handle, toff_t offset, int whence) {
-  auto* f = static_cast<MemoryFile*>(handle);
-  const toff_t base = whence == SEEK_CUR ? f->at : whence == SEEK_END ? f->bytes->size() : 0;
-  f->at = base + offset;
-  return f->at;
-}
-int memory_close(thandle_t) {
-  return 0;
-}
-toff_t memory_size(thandle_t handle) {
-  return static_cast<MemoryFile*>(handle)->bytes->size();
-}
-int memory_map(thandle_t, tdata_t*, toff_t*) {
-  return 0;
-}
-void memory_unmap(thandle_t, tdata_t, toff_t) {}
+// ---- TIFF, through libtiff ----
 
 ValueImage parse_tiff(const std::vector<std::uint8_t>& bytes) {
-  TIFFSetErrorHandler(keep_tiff_message);
-  TIFFSetWarningHandler(ignore_tiff_warning);
-  tiff_message.clear();
-  MemoryFile file{&bytes};
-  const std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(
-      TIFFClientOpen("image", "rm", &file, memory_read, memory_write, memory_seek, memory_close,
-                     memory_size, memory_map, memory_unmap),
-      TIFFClose);
-  if (!tiff) throw Error("not a readable TIFF: " + tiff_message);
+  TiffMemory memory;
+  memory.source = &bytes;
+  const TiffHandle tiff = open_tiff(&memory, "r");
+  if (!tiff) throw Error("not a readable TIFF: " + tiff_message());
   std::uint32_t width = 0, height = 0;
   std::uint16_t bits = 0, samples = 1, format = SAMPLEFORMAT_UINT;
   TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
@@ -112,7 +57,7 @@ ValueImage parse_tiff(const std::vector<std::uint8_t>& bytes) {
   const bool is_signed = format == SAMPLEFORMAT_INT;
   for (std::uint32_t row = 0; row < height; ++row) {
     if (TIFFReadScanline(tiff.get(), line.data(), row, 0) < 0) {
-      throw Error("the TIFF's row " + std::to_string(row) + " cannot be read: " + tiff_message);
+      throw Error("the TIFF's row " + std::to_string(row) + " cannot be read: " + tiff_message());
     }
     float* out = image.values.data() + static_cast<std::size_t>(row) * width;
     for (std::uint32_t c = 0; c < width; ++c) {
@@ -176,11 +121,6 @@ ValueImage parse_edf(const std::vector<std::uint8_t>& bytes) {
     const std::string entry = head.substr(at, end - at);
     const std::size_t equals = entry.find('=');
     if (equals != std::string::npos) {
-      auto trim = [](const std::string& s) {
-        const std::size_t a = s.find_first_not_of(" \t\r\n");
-        return a == std::string::npos ? std::string()
-                                      : s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
-      };
       keys[trim(entry.substr(0, equals))] = trim(entry.substr(equals + 1));
     }
     at = end + 1;
@@ -188,10 +128,9 @@ ValueImage parse_edf(const std::vector<std::uint8_t>& bytes) {
   auto whole = [&](const char* key) {
     const auto found = keys.find(key);
     if (found == keys.end()) throw Error(std::string("the EDF header has no ") + key);
-    char* end = nullptr;
-    const long v = std::strtol(found->second.c_str(), &end, 10);
-    if (*end != '\0') throw Error(std::string("the EDF header's ") + key + " is not a number");
-    return v;
+    const std::optional<long> v = whole_number_in(found->second);
+    if (!v) throw Error(std::string("the EDF header's ") + key + " is not a number");
+    return *v;
   };
   const long width = whole("Dim_1"), height = whole("Dim_2");
   check_size(width, height, "EDF");
@@ -199,7 +138,9 @@ ValueImage parse_edf(const std::vector<std::uint8_t>& bytes) {
   const auto type = edf_types().find(type_name);
   if (type == edf_types().end()) throw Error("the EDF's DataType '" + type_name + "' is not read");
   const EdfType t = type->second;
-  const bool big = keys.count("ByteOrder") && keys["ByteOrder"] == "HighByteFirst";
+  const ByteOrder order = keys.count("ByteOrder") && keys["ByteOrder"] == "HighByteFirst"
+                              ? ByteOrder::big
+                              : ByteOrder::little;
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   if (bytes.size() - data < pixels * t.bytes) {
     throw Error("the EDF holds " + std::to_string((bytes.size() - data) / t.bytes) + " of its " +
@@ -210,19 +151,16 @@ ValueImage parse_edf(const std::vector<std::uint8_t>& bytes) {
   image.height = static_cast<int>(height);
   image.values.resize(pixels);
   for (std::size_t i = 0; i < pixels; ++i) {
-    std::uint8_t raw[8];
-    const std::uint8_t* p = bytes.data() + data + i * t.bytes;
-    for (int k = 0; k < t.bytes; ++k) raw[k] = big ? p[t.bytes - 1 - k] : p[k];
+    std::uint64_t u = read_word(bytes.data() + data + i * t.bytes, t.bytes, order);
     double v = 0;
     if (t.is_float && t.bytes == 4) {
+      const auto word = static_cast<std::uint32_t>(u);
       float f;
-      std::memcpy(&f, raw, 4);
+      std::memcpy(&f, &word, 4);
       v = f;
     } else if (t.is_float) {
-      std::memcpy(&v, raw, 8);
+      std::memcpy(&v, &u, 8);
     } else {
-      std::uint64_t u = 0;
-      for (int k = t.bytes - 1; k >= 0; --k) u = (u << 8) | raw[k];
       if (t.is_signed && t.bytes < 8 && (u >> (8 * t.bytes - 1)) != 0) {
         u |= ~std::uint64_t{0} << (8 * t.bytes);  // extend the sign
       }
@@ -283,26 +221,6 @@ ValueImage parse_value_image(const std::vector<std::uint8_t>& bytes) {
 
 ValueImage read_value_image(const std::string& path) {
   return parse_value_image(read_file(path));
-}
-
-Mask parse_mask_image(const std::vector<std::uint8_t>& bytes) {
-  const ImageFormat format = image_format(bytes);
-  if (format == ImageFormat::pgm) return parse_mask(bytes);
-  if (is_fit2d_mask(bytes)) return parse_fit2d_mask(bytes);
-  if (format != ImageFormat::tiff && format != ImageFormat::edf) {
-    throw Error("not a PGM, FIT2D, TIFF or EDF mask");
-  }
-  const ValueImage image = format == ImageFormat::tiff ? parse_tiff(bytes) : parse_edf(bytes);
-  Mask mask;
-  mask.width = image.width;
-  mask.height = image.height;
-  mask.excluded.resize(image.values.size());
-  for (std::size_t i = 0; i < image.values.size(); ++i) mask.excluded[i] = image.values[i] != 0;
-  return mask;
-}
-
-Mask read_mask_image(const std::string& path) {
-  return parse_mask_image(read_file(path));
 }
 
 void check_image_size(const std::string& what, int width, int height, int image_width,

@@ -1,15 +1,17 @@
-// Images of per-pixel values other programs write: darks, flats and masks
-// as TIFF (read with libtiff), EDF (the ESRF data format pyFAI and its
-// calibration tool write) and PGM, and MAR345 images. The format is told by
-// the file's first bytes, not its name.
+// Images of per-pixel values other programs write: darks, flats (and the
+// masks' values) as TIFF (read with libtiff), EDF (the ESRF data format
+// pyFAI and its calibration tool write) and MAR345 images. The format is
+// told by the file's first bytes, not its name.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/formats/mask.h"
-
 namespace vokip {
+
+// Larger images than any detector's are damaged headers.
+constexpr long kLargestImageSide = 1 << 16;
 
 struct ValueImage {
   int width = 0, height = 0;  // width: the row length, the fastest-varying dimension
@@ -26,11 +28,6 @@ ImageFormat image_format(const std::vector<std::uint8_t>& bytes);
 // what is wrong with the file.
 ValueImage read_value_image(const std::string& path);
 ValueImage parse_value_image(const std::vector<std::uint8_t>& bytes);
-
-// A mask: PGM, FIT2D (.msk), TIFF or EDF; every pixel that is not 0 (every
-// set bit) is left out.
-Mask read_mask_image(const std::string& path);
-Mask parse_mask_image(const std::vector<std::uint8_t>& bytes);
 
 // Throws Error when an image that goes with another (what: "mask", "dark",
 // "flat") is not of its size.

@@ -1,13 +1,10 @@
 #include "engine/formats/mar345.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <sstream>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 
 namespace vokip {
 
@@ -23,17 +20,6 @@ constexpr char kMarker[] = "CCP4 packed image";
 constexpr std::int64_t kMostPixelsPerBlock = 128;
 constexpr std::int64_t kBlockHeaderBits = 6;
 
-std::uint32_t swap32(std::uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-
-std::string trim(const std::string& s) {
-  const std::size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  const std::size_t last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
-}
-
 // The line trimmed, shortened, with anything unprintable shown as '?'.
 std::string printable(const std::string& line) {
   std::string out = trim(line).substr(0, 60);
@@ -43,35 +29,16 @@ std::string printable(const std::string& line) {
   return out;
 }
 
-std::vector<std::string> split_words(const std::string& s) {
-  std::vector<std::string> words;
-  std::istringstream in(s);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
-
-// The whole token as a finite number, or nothing.
-std::optional<double> number(const std::string& token) {
-  if (token.empty()) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(token.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !(v - v == 0)) return std::nullopt;
-  return v;
-}
-
 // The number after the word `label` among `words`, e.g. LENGTH in "LENGTH 150 HEIGHT 150".
 std::optional<double> labelled(const std::vector<std::string>& words, const char* label) {
   for (std::size_t k = 0; k + 1 < words.size(); ++k) {
-    if (words[k] == label) return number(words[k + 1]);
+    if (words[k] == label) return number_in(words[k + 1]);
   }
   return std::nullopt;
 }
 
 std::string hex32(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", v);
-  return text;
+  return printf_string("0x%08X", v);
 }
 
 std::size_t find_text(const std::uint8_t* bytes, std::size_t length, std::size_t from,
@@ -87,9 +54,23 @@ std::size_t find_text(const std::uint8_t* bytes, std::size_t length, std::size_t
 
 // "CCP4 packed image, X: 1200, Y: 1200" -> 1200, 1200.
 bool parse_marker_line(const std::string& line, long* x, long* y) {
-  const std::string rest = line.substr(std::strlen(kMarker));
-  char tail = 0;
-  return std::sscanf(rest.c_str(), " , X: %ld , Y: %ld %c", x, y, &tail) == 2;
+  // After the marker: ", X: N, Y: N", blanks allowed around each part.
+  std::string rest = line.substr(std::strlen(kMarker));
+  long* into[2] = {x, y};
+  const char* labels[2] = {"X:", "Y:"};
+  for (int k = 0; k < 2; ++k) {
+    rest = trim(rest);
+    if (rest.empty() || rest[0] != ',') return false;
+    rest = trim(rest.substr(1));
+    if (rest.compare(0, 2, labels[k]) != 0) return false;
+    rest = trim(rest.substr(2));
+    const std::size_t end = k == 0 ? rest.find(',') : std::string::npos;
+    const std::optional<long> v = whole_number_in(trim(rest.substr(0, end)));
+    if (!v) return false;
+    *into[k] = *v;
+    rest = end == std::string::npos ? "" : rest.substr(end);
+  }
+  return true;
 }
 
 void read_keywords(const std::uint8_t* bytes, Mar345Header* h) {
@@ -109,22 +90,23 @@ void read_keywords(const std::uint8_t* bytes, Mar345Header* h) {
 
 void take_geometry(Mar345Header* h) {
   // The binary words first; a writer that leaves a pixel size of 1 gives none.
-  if (h->words[6] > 1) h->pixel_length_um = h->words[6];
-  if (h->words[7] > 1) h->pixel_height_um = h->words[7];
-  if (h->words[8] > 0) h->wavelength_angstrom = h->words[8] / 1e6;
-  if (h->words[9] > 0) h->distance_mm = h->words[9] / 1e3;
+  GeometryFields& g = h->geometry;
+  if (h->words[6] > 1) g.pixel_x_um = h->words[6];
+  if (h->words[7] > 1) g.pixel_y_um = h->words[7];
+  if (h->words[8] > 0) g.wavelength_angstrom = h->words[8] / 1e6;
+  if (h->words[9] > 0) g.distance_mm = h->words[9] / 1e3;
   for (const auto& [key, rest] : h->keywords) {
-    const std::vector<std::string> words = split_words(rest);
+    const std::vector<std::string> words = words_of(rest);
     if (key == "PIXEL") {
-      if (auto v = labelled(words, "LENGTH")) h->pixel_length_um = v;
-      if (auto v = labelled(words, "HEIGHT")) h->pixel_height_um = v;
+      if (auto v = labelled(words, "LENGTH")) g.pixel_x_um = v;
+      if (auto v = labelled(words, "HEIGHT")) g.pixel_y_um = v;
     } else if (key == "DISTANCE" && !words.empty()) {
-      if (auto v = number(words[0])) h->distance_mm = v;
+      if (auto v = number_in(words[0])) g.distance_mm = v;
     } else if (key == "WAVELENGTH" && !words.empty()) {
-      if (auto v = number(words[0])) h->wavelength_angstrom = v;
+      if (auto v = number_in(words[0])) g.wavelength_angstrom = v;
     } else if (key == "CENTER") {
-      if (auto v = labelled(words, "X")) h->center_x_px = v;
-      if (auto v = labelled(words, "Y")) h->center_y_px = v;
+      if (auto v = labelled(words, "X")) g.center_x_px = v;
+      if (auto v = labelled(words, "Y")) g.center_y_px = v;
     }
   }
 }
@@ -136,8 +118,8 @@ bool overflow_count(const Mar345Header& h, std::int64_t* high, std::string* erro
   *high = h.words[2];
   for (const auto& [key, rest] : h.keywords) {
     if (key != "HIGH") continue;
-    const std::vector<std::string> words = split_words(rest);
-    const std::optional<double> v = words.empty() ? std::nullopt : number(words[0]);
+    const std::vector<std::string> words = words_of(rest);
+    const std::optional<double> v = words.empty() ? std::nullopt : number_in(words[0]);
     // A count is whole and, like the binary word, fits 32 bits; testing the
     // range first keeps the conversion below defined.
     if (!v || std::fabs(*v) > kLargestCount || *v != std::floor(*v)) {
@@ -159,7 +141,7 @@ std::string parse(const std::uint8_t* bytes, std::size_t length, Mar345Header* h
   const std::uint32_t mark = read_u32(bytes, ByteOrder::little);
   if (mark == kByteOrderMark) {
     h->byte_order = ByteOrder::little;
-  } else if (swap32(mark) == kByteOrderMark) {
+  } else if (read_u32(bytes, ByteOrder::big) == kByteOrderMark) {
     h->byte_order = ByteOrder::big;
   } else {
     return "not a MAR345 image: the byte-order word is " + hex32(mark) + ", not 1234";
@@ -234,12 +216,6 @@ std::string parse(const std::uint8_t* bytes, std::size_t length, Mar345Header* h
 }
 
 }  // namespace
-
-std::uint32_t read_u32(const std::uint8_t* p, ByteOrder order) {
-  const std::uint32_t little = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
-                               std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-  return order == ByteOrder::little ? little : swap32(little);
-}
 
 Mar345Header parse_mar345(const std::uint8_t* bytes, std::size_t length) {
   Mar345Header header;

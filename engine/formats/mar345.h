@@ -11,12 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/byte_order.h"
+#include "engine/geometry/geometry.h"
+
 namespace vokip {
-
-enum class ByteOrder { little, big };
-
-// The 32-bit word at p, written in the given byte order.
-std::uint32_t read_u32(const std::uint8_t* p, ByteOrder order);
 
 // A pixel whose intensity does not fit the 16-bit stream.
 struct OverflowRecord {
@@ -31,10 +29,7 @@ struct Mar345Header {
   std::vector<OverflowRecord> overflow;  // HIGH records, in file order
 
   // Geometry the file gives; the text keywords win over the binary words.
-  std::optional<double> pixel_length_um, pixel_height_um;
-  std::optional<double> distance_mm;
-  std::optional<double> wavelength_angstrom;
-  std::optional<double> center_x_px, center_y_px;
+  GeometryFields geometry;
 
   // Every text line up to END OF HEADER: first word, then the rest, trimmed.
   std::vector<std::pair<std::string, std::string>> keywords;

@@ -2,9 +2,10 @@
 
 #include <cctype>
 
-#include "engine/error.h"
+#include "engine/base/byte_order.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
-#include "engine/formats/mar345.h"
+#include "engine/formats/image_files.h"
 
 namespace vokip {
 
@@ -51,19 +52,14 @@ class PgmReader {
   std::size_t at_ = 2;  // after the magic number
 };
 
-}  // namespace
-
-Mask parse_mask(const std::vector<std::uint8_t>& bytes) {
+Mask parse_pgm_mask(const std::vector<std::uint8_t>& bytes) {
   Mask mask;
-  const bool binary = bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] == '5';
-  const bool text = bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] == '2';
-  if (!binary && !text) {
-    throw Error("not a PGM mask (it must start with P5 or P2)");
-  }
+  // P5 (binary) or P2 (text), as image_format told.
+  const bool text = bytes[1] == '2';
   PgmReader in(bytes);
   long width = 0, height = 0, maxval = 0;
   if (!in.number(&width) || !in.number(&height) || !in.number(&maxval) || width < 1 || height < 1 ||
-      width > kMar345LargestSize || height > kMar345LargestSize || maxval < 1 || maxval > 65535) {
+      width > kLargestImageSide || height > kLargestImageSide || maxval < 1 || maxval > 65535) {
     throw Error("malformed PGM header");
   }
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -97,8 +93,6 @@ Mask parse_mask(const std::vector<std::uint8_t>& bytes) {
   return mask;
 }
 
-namespace {
-
 constexpr std::size_t kFit2dHeaderBytes = 1024;
 
 bool fit2d_magic(const std::vector<std::uint8_t>& b, ByteOrder order) {
@@ -110,20 +104,17 @@ bool fit2d_magic(const std::vector<std::uint8_t>& b, ByteOrder order) {
   return true;
 }
 
-}  // namespace
-
 bool is_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
   return fit2d_magic(bytes, ByteOrder::little) || fit2d_magic(bytes, ByteOrder::big);
 }
 
 Mask parse_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
-  if (!is_fit2d_mask(bytes)) throw Error("not a FIT2D mask (it must start with M, A, S, K)");
   if (bytes.size() < kFit2dHeaderBytes) throw Error("the FIT2D mask's header is cut short");
   const ByteOrder order =
       fit2d_magic(bytes, ByteOrder::little) ? ByteOrder::little : ByteOrder::big;
   const std::uint32_t width = read_u32(bytes.data() + 16, order);
   const std::uint32_t height = read_u32(bytes.data() + 20, order);
-  if (width < 1 || height < 1 || width > kMar345LargestSize || height > kMar345LargestSize) {
+  if (width < 1 || height < 1 || width > kLargestImageSide || height > kLargestImageSide) {
     throw Error("the FIT2D mask's size " + std::to_string(width) + " x " + std::to_string(height) +
                 " is not an image's");
   }
@@ -145,6 +136,24 @@ Mask parse_fit2d_mask(const std::vector<std::uint8_t>& bytes) {
       mask.excluded[row * width + column] = (word >> (column % 32)) & 1;
     }
   }
+  return mask;
+}
+
+}  // namespace
+
+Mask parse_mask(const std::vector<std::uint8_t>& bytes) {
+  const ImageFormat format = image_format(bytes);
+  if (format == ImageFormat::pgm) return parse_pgm_mask(bytes);
+  if (is_fit2d_mask(bytes)) return parse_fit2d_mask(bytes);
+  if (format != ImageFormat::tiff && format != ImageFormat::edf) {
+    throw Error("not a PGM, FIT2D, TIFF or EDF mask");
+  }
+  const ValueImage image = parse_value_image(bytes);
+  Mask mask;
+  mask.width = image.width;
+  mask.height = image.height;
+  mask.excluded.resize(image.values.size());
+  for (std::size_t i = 0; i < image.values.size(); ++i) mask.excluded[i] = image.values[i] != 0;
   return mask;
 }
 

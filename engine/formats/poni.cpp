@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "engine/formats/files.h"
 
 namespace vokip {
@@ -21,12 +18,6 @@ namespace {
 // the sample, as the image's rows are stored.
 constexpr int kDefaultOrientation = 3;
 
-std::string trimmed(const std::string& s) {
-  const std::size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -34,13 +25,9 @@ std::string lower(std::string s) {
 }
 
 double number(const std::string& key, const std::string& text) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || errno != 0 || *end != '\0' || !std::isfinite(v)) {
-    throw Error("the .poni's " + key + " '" + text + "' is not a number");
-  }
-  return v;
+  const std::optional<double> v = number_in(text);
+  if (!v) throw Error("the .poni's " + key + " '" + text + "' is not a number");
+  return *v;
 }
 
 // The pixel size from a Detector_config's JSON object; its orientation must
@@ -64,7 +51,7 @@ void read_detector_config(const std::string& text, std::optional<double>* pixel1
   };
   if (const std::optional<double> orientation = value("orientation")) {
     if (*orientation != kDefaultOrientation) {
-      throw Error("the .poni's detector orientation is " + trimmed(config["orientation"].dump()) +
+      throw Error("the .poni's detector orientation is " + trim(config["orientation"].dump()) +
                   "; only the default orientation 3 is read");
     }
   }
@@ -73,9 +60,7 @@ void read_detector_config(const std::string& text, std::optional<double>* pixel1
 }
 
 std::string shortest(double v) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
+  return printf_string("%.17g", v);
 }
 
 }  // namespace
@@ -84,13 +69,13 @@ PoniGeometry parse_poni(const std::string& text) {
   std::map<std::string, std::string> values;  // by lower-case key
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
-    const std::string content = trimmed(line);
+    const std::string content = trim(line);
     if (content.empty() || content[0] == '#') continue;
     const std::size_t colon = content.find(':');
     if (colon == std::string::npos)
       throw Error("the .poni line '" + content + "' is not 'key: value'");
-    const std::string key = trimmed(content.substr(0, colon));
-    values[lower(key)] = trimmed(content.substr(colon + 1));
+    const std::string key = trim(content.substr(0, colon));
+    values[lower(key)] = trim(content.substr(colon + 1));
   }
   if (values.count("poni_version")) {
     const std::string version = values["poni_version"];

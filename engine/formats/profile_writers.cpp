@@ -1,25 +1,13 @@
 #include "engine/formats/profile_writers.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <sstream>
 #include <vector>
 
-#include "engine/formats/text_format.h"
-#include "engine/pictures/plot_frame.h"
+#include "engine/base/text.h"
 
 namespace vokip {
 
 namespace {
-
-const char* statistic_name(Statistic s) {
-  return s == Statistic::median ? "median" : "mean";
-}
-
-const char* error_model_name(ErrorModel e) {
-  return e == ErrorModel::poisson ? "poisson" : e == ErrorModel::azimuthal ? "azimuthal" : "none";
-}
 
 // What the bins are binned in: for d, the bins are even in q.
 std::string bin_unit(Unit unit) {
@@ -50,29 +38,6 @@ std::string header_comments(const Profile& p, const Geometry& g, const ProfileOr
 
 bool has_sigma(const Profile& p) {
   return !p.sigma.empty();
-}
-
-std::string xml_escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -137,15 +102,13 @@ std::string format_csv(const Profile& p, const Geometry& g) {
   s += median ? ",count,median,variance_about_median,mean_absolute_deviation"
               : ",count,mean,variance,dispersion,standard_error";
   s += has_sigma(p) ? ",sigma\n" : "\n";
-  const double pi = 2 * std::asin(1.0);
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
     if (angles) {
       const double two_theta = two_theta_of_key(p.unit, p.centre[i], wavelength);
       s += printf_string("%zu,%.8g", i, two_theta);
       if (wavelength) {
-        const double sin_theta = std::sin(two_theta * pi / 360);
-        s += printf_string(",%.8g,%.8g", 4 * pi * sin_theta / *wavelength,
-                           *wavelength / (2 * sin_theta));
+        s += printf_string(",%.8g,%.8g", q_of_two_theta(two_theta, *wavelength),
+                           d_of_two_theta(two_theta, *wavelength));
       }
     } else {
       s += printf_string("%zu,%.8g", i, p.centre[i]);
@@ -162,69 +125,6 @@ std::string format_csv(const Profile& p, const Geometry& g) {
     s += "\n";
   }
   return s;
-}
-
-std::string format_svg(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
-  const PlotFrame f = profile_frame(p);
-  const double width = f.width, height = f.height, left = f.left, top = f.top;
-  const double plot_w = f.box_width(), plot_h = f.box_height();
-  const double x_low = f.x_low, x_high = f.x_high, y_low = f.y_low, y_high = f.y_high;
-  auto sx = [&](double x) { return f.x(x); };
-  auto sy = [&](double y) { return f.y(y); };
-
-  std::ostringstream s;
-  s << printf_string(
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 "
-      "%.0f %.0f\" font-family=\"sans-serif\" font-size=\"13\">\n",
-      width, height, width, height);
-  s << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  s << printf_string("<text x=\"%.0f\" y=\"24\" font-size=\"16\">", left)
-    << xml_escaped(o.input_name) << " — " << statistic_name(p.statistic) << " profile</text>\n";
-  s << printf_string("<text x=\"%.0f\" y=\"44\" font-size=\"11\" fill=\"#555\">", left)
-    << xml_escaped(describe(g)) << "</text>\n";
-  s << printf_string(
-      "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
-      "stroke=\"black\"/>\n",
-      left, top, plot_w, plot_h);
-  for (double t : round_ticks(x_low, x_high)) {
-    const double x = sx(t);
-    s << printf_string(
-        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
-        "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n",
-        x, top + plot_h, x, top + plot_h + 6, x, top + plot_h + 22, t);
-  }
-  for (double t : round_ticks(y_low, y_high)) {
-    const double y = sy(t);
-    s << printf_string(
-        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
-        "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%g</text>\n",
-        left - 6, y, left, y, left - 10, y + 4, t);
-  }
-  s << printf_string("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n",
-                     left + plot_w / 2, height - 20, unit_label(p.unit));
-  s << printf_string(
-      "<text transform=\"translate(22 %.1f) rotate(-90)\" text-anchor=\"middle\">%s "
-      "intensity</text>\n",
-      top + plot_h / 2, p.statistic == Statistic::median ? "Median" : "Mean");
-  // One line per run of bins with pixels: an empty bin breaks the line.
-  std::string points;
-  auto flush = [&] {
-    if (!points.empty()) {
-      s << "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"1.2\" points=\"" << points
-        << "\"/>\n";
-    }
-    points.clear();
-  };
-  for (std::size_t i = 0; i < p.centre.size(); ++i) {
-    if (p.count[i] == 0 || !std::isfinite(p.value[i])) {
-      flush();
-      continue;
-    }
-    points += printf_string("%.2f,%.2f ", sx(axis_value(p.unit, p.centre[i])), sy(p.value[i]));
-  }
-  flush();
-  s << "</svg>\n";
-  return s.str();
 }
 
 }  // namespace vokip

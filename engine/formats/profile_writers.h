@@ -1,11 +1,11 @@
 // Profile output files: two-column .xy with a commented header, FIT2D-style
-// .chi, a .csv with every statistic, and an .svg plot.
+// .chi, a .csv with every statistic, and the three-column .xye.
 #pragma once
 
 #include <string>
 
 #include "engine/geometry/geometry.h"
-#include "engine/run/reduce.h"
+#include "engine/profile/profile.h"
 
 namespace vokip {
 
@@ -16,7 +16,7 @@ struct ProfileOrigin {
   std::string corrections;  // the corrections applied, with their values; empty for none
 };
 
-// Bins without pixels are left out of .xy, .xye, .chi and .svg; the .csv
+// Bins without pixels are left out of .xy, .xye and .chi; the .csv
 // keeps them with a count of 0 and empty statistics. Positions are on the
 // unit's axis (d for d_A); the .chi gives 2-theta in degrees, Q in 1/A
 // after a line with the wavelength, or the radius in mm.
@@ -28,7 +28,5 @@ std::string format_csv(const Profile& profile, const Geometry& geometry);
 // Three columns (position, intensity, sigma) and nothing else, as GSAS-II
 // and TOPAS read them; for a profile with an error model.
 std::string format_xye(const Profile& profile);
-std::string format_svg(const Profile& profile, const Geometry& geometry,
-                       const ProfileOrigin& origin);
 
 }  // namespace vokip

@@ -1,9 +1,9 @@
 #include "engine/geometry/geometry.h"
 
 #include <cmath>
-#include <cstdio>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 
 namespace vokip {
 
@@ -29,11 +29,11 @@ bool Geometry::operator==(const Geometry& o) const {
          wavelength_angstrom == o.wavelength_angstrom;
 }
 
-Geometry resolve_geometry(const Mar345Header& header, const GeometryOverrides& o) {
+Geometry resolve_geometry(const GeometryFields& header, const GeometryOverrides& o) {
   // What the file (or a .poni in its place) gives.
-  std::optional<double> distance = header.distance_mm, px = header.pixel_length_um,
-                        py = header.pixel_height_um, cx = header.center_x_px,
-                        cy = header.center_y_px, wavelength = header.wavelength_angstrom;
+  std::optional<double> distance = header.distance_mm, px = header.pixel_x_um,
+                        py = header.pixel_y_um, cx = header.center_x_px, cy = header.center_y_px,
+                        wavelength = header.wavelength_angstrom;
   double tilt = 0, tilt_direction = 0, rotation = 0;
   if (o.base) {
     const Geometry& b = *o.base;
@@ -53,16 +53,20 @@ Geometry resolve_geometry(const Mar345Header& header, const GeometryOverrides& o
   cx = chosen(o.center_x_px, cx);
   cy = chosen(o.center_y_px, cy);
   wavelength = chosen(o.wavelength_angstrom, wavelength);
-  if (!distance) throw Error("no sample-to-plate distance in the header; give --distance MM");
-  if (!usable(distance)) throw Error("the distance must be a positive number of mm");
-  if (!px || !py) throw Error("no pixel size in the header; give --pixel-size UM");
-  if (!usable(px) || !usable(py)) {
-    throw Error("the pixel size must be a positive number of micrometres");
+  if (!distance) throw Error("the sample-to-plate distance is not known", Setting::distance);
+  if (!usable(distance)) {
+    throw Error("the distance must be a positive number of mm", Setting::distance);
   }
-  if (!cx || !cy) throw Error("no beam centre in the header; give --center X,Y (pixels)");
-  if (!std::isfinite(*cx) || !std::isfinite(*cy)) throw Error("the beam centre must be finite");
+  if (!px || !py) throw Error("the pixel size is not known", Setting::pixel_size);
+  if (!usable(px) || !usable(py)) {
+    throw Error("the pixel size must be a positive number of micrometres", Setting::pixel_size);
+  }
+  if (!cx || !cy) throw Error("the beam centre is not known", Setting::center);
+  if (!std::isfinite(*cx) || !std::isfinite(*cy)) {
+    throw Error("the beam centre must be finite", Setting::center);
+  }
   if (wavelength && !usable(wavelength)) {
-    throw Error("the wavelength must be a positive number of angstrom");
+    throw Error("the wavelength must be a positive number of angstrom", Setting::wavelength);
   }
   Geometry g;
   g.distance_mm = *distance;
@@ -75,32 +79,21 @@ Geometry resolve_geometry(const Mar345Header& header, const GeometryOverrides& o
   g.rotation_about_beam_deg = rotation;
   g.wavelength_angstrom = wavelength;
   if (!std::isfinite(g.tilt_deg) || !std::isfinite(g.tilt_direction_deg)) {
-    throw Error("the tilt and its direction must be finite");
+    throw Error("the tilt and its direction must be finite", Setting::tilt);
   }
   return g;
 }
 
-double q_from_two_theta(double two_theta_deg, double wavelength_angstrom) {
-  const double pi = 2 * std::asin(1.0);
-  return 4 * pi * std::sin(two_theta_deg * pi / 360) / wavelength_angstrom;
-}
-
 std::string describe(const Geometry& g) {
-  char text[320];
-  std::snprintf(text, sizeof text,
-                "distance %g mm, beam centre (%g, %g) px, pixel %g x %g um, tilt %g deg, tilt "
-                "direction %g deg",
-                g.distance_mm, g.center_x_px, g.center_y_px, g.pixel_x_um, g.pixel_y_um, g.tilt_deg,
-                g.tilt_direction_deg);
-  std::string out = text;
+  std::string out = printf_string(
+      "distance %g mm, beam centre (%g, %g) px, pixel %g x %g um, tilt %g deg, tilt direction %g "
+      "deg",
+      g.distance_mm, g.center_x_px, g.center_y_px, g.pixel_x_um, g.pixel_y_um, g.tilt_deg,
+      g.tilt_direction_deg);
   if (g.rotation_about_beam_deg != 0) {
-    std::snprintf(text, sizeof text, ", rotation about the beam %g deg", g.rotation_about_beam_deg);
-    out += text;
+    out += printf_string(", rotation about the beam %g deg", g.rotation_about_beam_deg);
   }
-  if (g.wavelength_angstrom) {
-    std::snprintf(text, sizeof text, ", wavelength %g A", *g.wavelength_angstrom);
-    out += text;
-  }
+  if (g.wavelength_angstrom) out += printf_string(", wavelength %g A", *g.wavelength_angstrom);
   return out;
 }
 

@@ -1,11 +1,9 @@
-// The experiment's geometry for one image: taken from the file's header, each
-// value overridable, and the conversion from polar angle to q.
+// The experiment's geometry for one image: what the image's file gives, each
+// value overridable, resolved into the values a reduction needs.
 #pragma once
 
 #include <optional>
 #include <string>
-
-#include "engine/formats/mar345.h"
 
 namespace vokip {
 
@@ -24,6 +22,14 @@ struct Geometry {
   bool operator==(const Geometry& o) const;
 };
 
+// What an image file's header gives of the geometry.
+struct GeometryFields {
+  std::optional<double> pixel_x_um, pixel_y_um;
+  std::optional<double> distance_mm;
+  std::optional<double> wavelength_angstrom;
+  std::optional<double> center_x_px, center_y_px;
+};
+
 struct GeometryOverrides {
   // A whole geometry (from a .poni) used in place of the header's; the
   // values below override it in turn.
@@ -33,14 +39,14 @@ struct GeometryOverrides {
   std::optional<double> pixel_x_um, pixel_y_um;
   std::optional<double> tilt_deg, tilt_direction_deg;
   std::optional<double> wavelength_angstrom;
+
+  // Whether they make a geometry without a header's help (the wavelength aside).
+  bool whole() const { return base || (distance_mm && center_x_px && pixel_x_um); }
 };
 
-// The header's geometry (or the overrides' base) with the overrides applied. Throws Error naming
-// the option to give when a value is missing or not usable.
-Geometry resolve_geometry(const Mar345Header& header, const GeometryOverrides& overrides);
-
-// Momentum transfer q = 4 pi sin(2theta / 2) / wavelength, in inverse ångström.
-double q_from_two_theta(double two_theta_deg, double wavelength_angstrom);
+// The header's geometry (or the overrides' base) with the overrides applied.
+// Throws Error naming the setting when a value is missing or not usable.
+Geometry resolve_geometry(const GeometryFields& header, const GeometryOverrides& overrides);
 
 // One line describing the geometry, for file headers.
 std::string describe(const Geometry& geometry);

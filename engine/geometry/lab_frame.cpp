@@ -3,15 +3,13 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/constants.h"
+#include "engine/base/error.h"
 #include "geometry/vector_atan.h"
 
 namespace vokip {
 
 namespace {
-
-const double kPi = 2 * std::asin(1.0);
-const double kDegree = kPi / 180;
 
 // R3 R2 R1 of the .poni's three rotations.
 void rotation(double rot1, double rot2, double rot3, double r[3][3]) {

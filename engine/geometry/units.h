@@ -1,5 +1,5 @@
-// The radial units a profile can be binned in (pyFAI's names), and a
-// pixel's position on each.
+// The radial units a profile can be binned in (pyFAI's names), a pixel's
+// position on each, and the conversions between 2-theta, q and d.
 #pragma once
 
 #include <optional>
@@ -20,6 +20,8 @@ enum class Unit {
 std::optional<Unit> unit_named(const std::string& name);
 // The unit's name, as above.
 const char* unit_name(Unit unit);
+// The names unit_named takes first, for messages: "2th_deg, q_nm^-1, ...".
+const char* unit_names();
 // The axis's description, e.g. "q (1/A)".
 const char* unit_label(Unit unit);
 
@@ -37,5 +39,13 @@ double key_of_two_theta(Unit unit, double two_theta_deg, std::optional<double> w
 double axis_value(Unit unit, double key);
 // The polar angle in degrees at a key (not for r_mm).
 double two_theta_of_key(Unit unit, double key, std::optional<double> wavelength_angstrom);
+
+// Momentum transfer q = 4 pi sin(2theta / 2) / wavelength in 1/A, and back.
+double q_of_two_theta(double two_theta_deg, double wavelength_angstrom);
+double two_theta_of_q(double q_inverse_angstrom, double wavelength_angstrom);
+// Lattice spacing d = wavelength / (2 sin(2theta / 2)) in A, and back: NaN
+// for a spacing beyond the wavelength's reach.
+double d_of_two_theta(double two_theta_deg, double wavelength_angstrom);
+double two_theta_of_d(double d_angstrom, double wavelength_angstrom);
 
 }  // namespace vokip

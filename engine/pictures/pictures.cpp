@@ -4,16 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <limits>
 #include <memory>
+#include <sstream>
 
-#include "engine/error.h"
-#include "engine/formats/png.h"
+#include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
-#include "engine/pictures/log_scale.h"
+#include "engine/pictures/image_scale.h"
 #include "engine/pictures/plot_frame.h"
+#include "engine/pictures/png.h"
 
 namespace vokip {
 
@@ -45,12 +45,6 @@ Shade colour_at(double t) {
 std::uint32_t packed(const Shade& c) {
   return static_cast<std::uint32_t>(c.r * 255) << 16 | static_cast<std::uint32_t>(c.g * 255) << 8 |
          static_cast<std::uint32_t>(c.b * 255);
-}
-
-std::string label(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  return text;
 }
 
 // What cairo drew, as the project's PNG writer takes it.
@@ -117,7 +111,7 @@ struct Canvas {
       cairo_move_to(c, x, top + height);
       cairo_line_to(c, x, top + height + 6);
       cairo_stroke(c);
-      text(x, top + height + 20, label(t), 0.5);
+      text(x, top + height + 20, printf_string("%g", t), 0.5);
     }
     for (double t : round_ticks(y_low, y_high)) {
       const double f = (t - y_low) / (y_high - y_low);
@@ -125,14 +119,96 @@ struct Canvas {
       cairo_move_to(c, left - 6, y);
       cairo_line_to(c, left, y);
       cairo_stroke(c);
-      text(left - 10, y + 4, label(t), 1);
+      text(left - 10, y + 4, printf_string("%g", t), 1);
     }
     text(left + width / 2, top + height + 42, x_label, 0.5);
     text(22, top + height / 2, y_label, 0.5, -std::acos(0.0));
   }
 };
 
+std::string xml_escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string profile_svg(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
+  const PlotFrame f = profile_frame(p);
+  const double width = f.width, height = f.height, left = f.left, top = f.top;
+  const double plot_w = f.box_width(), plot_h = f.box_height();
+  std::ostringstream s;
+  s << printf_string(
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 "
+      "%.0f %.0f\" font-family=\"sans-serif\" font-size=\"13\">\n",
+      width, height, width, height);
+  s << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  s << printf_string("<text x=\"%.0f\" y=\"24\" font-size=\"16\">", left)
+    << xml_escaped(o.input_name) << " — " << statistic_name(p.statistic) << " profile</text>\n";
+  s << printf_string("<text x=\"%.0f\" y=\"44\" font-size=\"11\" fill=\"#555\">", left)
+    << xml_escaped(describe(g)) << "</text>\n";
+  s << printf_string(
+      "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
+      "stroke=\"black\"/>\n",
+      left, top, plot_w, plot_h);
+  for (double t : round_ticks(f.x_low, f.x_high)) {
+    const double x = f.x(t);
+    s << printf_string(
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
+        "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n",
+        x, top + plot_h, x, top + plot_h + 6, x, top + plot_h + 22, t);
+  }
+  for (double t : round_ticks(f.y_low, f.y_high)) {
+    const double y = f.y(t);
+    s << printf_string(
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>"
+        "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%g</text>\n",
+        left - 6, y, left, y, left - 10, y + 4, t);
+  }
+  s << printf_string("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n",
+                     left + plot_w / 2, height - 20, unit_label(p.unit));
+  s << printf_string(
+      "<text transform=\"translate(22 %.1f) rotate(-90)\" text-anchor=\"middle\">%s "
+      "intensity</text>\n",
+      top + plot_h / 2, p.statistic == Statistic::median ? "Median" : "Mean");
+  // One line per run of bins with pixels: an empty bin breaks the line.
+  std::string points;
+  auto flush = [&] {
+    if (!points.empty()) {
+      s << "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"1.2\" points=\"" << points
+        << "\"/>\n";
+    }
+    points.clear();
+  };
+  for (std::size_t i = 0; i < p.centre.size(); ++i) {
+    if (p.count[i] == 0 || !std::isfinite(p.value[i])) {
+      flush();
+      continue;
+    }
+    points += printf_string("%.2f,%.2f ", f.x(axis_value(p.unit, p.centre[i])), f.y(p.value[i]));
+  }
+  flush();
+  s << "</svg>\n";
+  return s.str();
+}
 
 std::vector<double> strongest_peaks(const Profile& p, int most) {
   const std::size_t m = p.value.size();
@@ -168,16 +244,13 @@ std::vector<double> strongest_peaks(const Profile& p, int most) {
 
 std::vector<std::uint8_t> profile_png(const Profile& p, const std::string& title) {
   const PlotFrame f = profile_frame(p);
-  const double width = f.width, height = f.height, left = f.left, top = f.top;
-  const double plot_w = f.box_width(), plot_h = f.box_height();
-  const double x_low = f.x_low, x_high = f.x_high, y_low = f.y_low, y_high = f.y_high;
-
-  Canvas canvas(static_cast<int>(width), static_cast<int>(height));
+  Canvas canvas(static_cast<int>(f.width), static_cast<int>(f.height));
   cairo_t* c = canvas.cr.get();
-  canvas.text(left, 30, title);
-  canvas.axes(left, top, plot_w, plot_h, x_low, x_high, y_low, y_high, false, unit_label(p.unit),
+  canvas.text(f.left, 30, title);
+  canvas.axes(f.left, f.top, f.box_width(), f.box_height(), f.x_low, f.x_high, f.y_low, f.y_high,
+              false, unit_label(p.unit),
               p.statistic == Statistic::median ? "Median intensity" : "Mean intensity");
-  cairo_rectangle(c, left, top, plot_w, plot_h);
+  cairo_rectangle(c, f.left, f.top, f.box_width(), f.box_height());
   cairo_clip(c);
   cairo_set_source_rgb(c, 0.12, 0.37, 0.75);
   cairo_set_line_width(c, 1.2);
@@ -219,9 +292,10 @@ std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
     auto* line = reinterpret_cast<std::uint32_t*>(data + j * stride);
     for (int i = 0; i < columns; ++i) {
       const double v = cake.value[static_cast<std::size_t>(j) * columns + i];
-      Shade colour{0.75, 0.75, 0.75};
-      if (v > 0) colour = colour_at(scale(v));
-      if (v <= 0) colour = colour_at(0);
+      // Empty (NaN) cells grey.
+      const Shade colour = v > 0    ? colour_at(scale(v))
+                           : v <= 0 ? colour_at(0)
+                                    : Shade{0.75, 0.75, 0.75};
       line[i] = packed(colour);
     }
   }
@@ -253,9 +327,8 @@ std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
 std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const Profile& profile,
                                     const std::string& title, int peaks) {
   const PlanParameters& parameters = plan.parameters();
-  const int longest = std::max(parameters.width, parameters.height);
-  const int step = std::max(1, (longest + 999) / 1000);  // image pixels per picture pixel
-  const int w = (parameters.width + step - 1) / step, h = (parameters.height + step - 1) / step;
+  const PictureBlocks blocks(parameters.width, parameters.height, 1000);
+  const int step = blocks.step, w = blocks.width, h = blocks.height;
 
   // Each picture pixel: the largest of its image pixels, and whether all of
   // them are left out.
@@ -268,7 +341,7 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
   for (int row = 0; row < parameters.height; ++row) {
     for (int col = 0; col < parameters.width; ++col) {
       const std::int64_t p = std::int64_t{row} * parameters.width + col;
-      const std::size_t at = static_cast<std::size_t>(row / step) * w + col / step;
+      const std::size_t at = blocks.at(col, row);
       const std::uint32_t v = image.value(p);
       value[at] = std::max(value[at], static_cast<double>(v));
       if (v != 0 && !left_out[p]) kept[at] = 1;

@@ -1,18 +1,23 @@
-// Pictures a person looks at before trusting a profile, as PNG files drawn
-// with cairo: the profile's plot, the cake as a colour map, and the image
-// with the pixels left out shaded, the beam centre and circles of constant
-// angle at the profile's strongest peaks drawn over it.
+// Pictures a person looks at before trusting a profile: the profile's plot
+// as SVG and as PNG, and as PNG files drawn with cairo the cake as a colour
+// map and the image with the pixels left out shaded, the beam centre and
+// circles of constant angle at the profile's strongest peaks drawn over it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/formats/image.h"
+#include "engine/formats/profile_writers.h"
 #include "engine/plan/plan.h"
-#include "engine/run/image.h"
-#include "engine/run/reduce.h"
+#include "engine/profile/profile.h"
 
 namespace vokip {
+
+// The profile's plot as an SVG file's text; bins without pixels break the line.
+std::string profile_svg(const Profile& profile, const Geometry& geometry,
+                        const ProfileOrigin& origin);
 
 std::vector<std::uint8_t> profile_png(const Profile& profile, const std::string& title);
 

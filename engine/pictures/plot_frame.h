@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "engine/run/reduce.h"
+#include "engine/profile/profile.h"
 
 namespace vokip {
 

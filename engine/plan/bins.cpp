@@ -4,14 +4,16 @@
 #include <cmath>
 #include <string>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "integrate/bin_scanner.h"
 
 namespace vokip {
 
 BinLayout lay_out_bins(const BinRequest& r, double data_low, double data_high,
                        std::int64_t default_count) {
-  if (r.count && r.width) throw Error("give either a bin count or a bin width, not both");
+  if (r.count && r.width) {
+    throw Error("give either a bin count or a bin width, not both", Setting::bins);
+  }
   double low = data_low, high = data_high;
   // The data's own extent is widened a hair so rounding keeps its end keys inside.
   const double pad = std::max((data_high - data_low) * 1e-9, std::fabs(data_high) * 1e-12);
@@ -20,18 +22,21 @@ BinLayout lay_out_bins(const BinRequest& r, double data_low, double data_high,
   if (r.low) low = *r.low;
   if (r.high) high = *r.high;
   if (!std::isfinite(low) || !std::isfinite(high) || !(high > low)) {
-    throw Error("the range's upper end must lie above its lower end");
+    throw Error("the range's upper end must lie above its lower end", Setting::range);
   }
   std::int64_t m = r.count.value_or(default_count);
   double width = (high - low) / static_cast<double>(m);
   if (r.width) {
-    if (!(*r.width > 0) || !std::isfinite(*r.width)) throw Error("the bin width must be positive");
+    if (!(*r.width > 0) || !std::isfinite(*r.width)) {
+      throw Error("the bin width must be positive", Setting::bin_width);
+    }
     width = *r.width;
     const double bins = std::ceil((high - low) / width);
     m = bins > static_cast<double>(kMostBins) ? kMostBins + 1 : static_cast<std::int64_t>(bins);
   }
   if (m < 1 || m > kMostBins) {
-    throw Error("the number of bins must be 1 to " + std::to_string(kMostBins));
+    throw Error("the number of bins must be 1 to " + std::to_string(kMostBins),
+                r.width ? Setting::bin_width : Setting::bins);
   }
   BinLayout layout;
   layout.width = width;
@@ -63,12 +68,6 @@ std::vector<std::int64_t> bin_starts(const BinLayout& layout, const EdgeSearch& 
     for (std::int64_t i = 1; i < m; ++i) starts[i] = search(scanner.upper_edge(i - 1));
   }
   return starts;
-}
-
-std::vector<std::int64_t> bin_starts(const BinLayout& layout, const double* keys, std::int64_t n) {
-  return bin_starts(layout, [keys, n](double edge) {
-    return std::partition_point(keys, keys + n, [edge](double k) { return edge > k; }) - keys;
-  });
 }
 
 }  // namespace vokip

@@ -48,6 +48,5 @@ using EdgeSearch = std::function<std::int64_t(double edge)>;
 // positions: keys below the lower outer edge come before the first, keys
 // from the upper outer edge on after the last.
 std::vector<std::int64_t> bin_starts(const BinLayout& layout, const EdgeSearch& search);
-std::vector<std::int64_t> bin_starts(const BinLayout& layout, const double* keys, std::int64_t n);
 
 }  // namespace vokip

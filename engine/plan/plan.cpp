@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/image_files.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
@@ -141,23 +141,20 @@ bool PlanParameters::operator==(const PlanParameters& o) const {
 Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   const Geometry& g = parameters.geometry;
   const Corrections& corrections = parameters.corrections;
-  if (parameters.width < 1 || parameters.height < 1)
+  if (parameters.width < 1 || parameters.height < 1) {
     throw Error("an image needs at least one pixel");
+  }
   if (needs_wavelength(parameters.unit) && !g.wavelength_angstrom) {
-    throw Error(std::string(unit_name(parameters.unit)) +
-                " needs the wavelength: none in the header; give --wavelength A");
+    throw Error(std::string("the wavelength is not known (the unit ") + unit_name(parameters.unit) +
+                    " needs it)",
+                Setting::wavelength);
   }
-  if (parameters.mask) {
-    check_image_size("mask", parameters.mask->width, parameters.mask->height, parameters.width,
-                     parameters.height);
-  }
-  if (corrections.dark) {
-    check_image_size("dark", corrections.dark->width, corrections.dark->height, parameters.width,
-                     parameters.height);
-  }
-  if (corrections.flat) {
-    check_image_size("flat", corrections.flat->width, corrections.flat->height, parameters.width,
-                     parameters.height);
+  const int w = parameters.width, h = parameters.height;
+  if (parameters.mask)
+    check_image_size("mask", parameters.mask->width, parameters.mask->height, w, h);
+  for (const auto& [what, image] :
+       {std::pair{"dark", corrections.dark.get()}, std::pair{"flat", corrections.flat.get()}}) {
+    if (image) check_image_size(what, image->width, image->height, w, h);
   }
   default_bin_count_ = default_bin_count(g, parameters.width, parameters.height);
 

@@ -16,6 +16,7 @@
 #include "engine/geometry/units.h"
 #include "engine/memory/huge_pages.h"
 #include "engine/plan/bins.h"
+#include "engine/profile/profile.h"
 
 namespace vokip {
 
@@ -62,14 +63,6 @@ struct PlanParameters {
   bool operator==(const PlanParameters& o) const;
 };
 
-// The azimuth bins of a cake: bin j spans from_deg + j * width_deg to
-// from_deg + (j + 1) * width_deg.
-struct AzimuthBins {
-  int count = 0;
-  double from_deg = 0, width_deg = 0;
-  double centre(int j) const { return from_deg + (j + 0.5) * width_deg; }
-};
-
 // The bins for one extent of an image's data, and where each bin's members
 // start among the plan's members.
 struct Binning {
@@ -90,8 +83,8 @@ class Plan {
  public:
   // Computes every pixel's radial position (2-theta with the module's core,
   // or the radius from the beam) and sorts the pixels that can take part by
-  // it. Throws Error when the parameters cannot be planned (a mask, dark or flat
-  // of another size, a wavelength missing for the unit).
+  // it. Throws Error when the parameters cannot be planned (a mask, dark or
+  // flat of another size, a wavelength missing for the unit).
   explicit Plan(const PlanParameters& parameters);
 
   const PlanParameters& parameters() const { return parameters_; }

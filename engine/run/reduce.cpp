@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "integrate/integrate_mean.h"
 #include "integrate/integrate_median.h"
 
@@ -88,23 +88,23 @@ class ChunkIntegrator {
     const std::int64_t first_centre = a == 0 ? 0 : a - 1;
     const std::int64_t centres = std::min(b + 1, m_) - first_centre;
     const std::int64_t bins = b - first_centre;
-    w->first.assign(static_cast<std::size_t>(bins), 0.0);
-    w->second.assign(static_cast<std::size_t>(bins), 0.0);
-    w->third.assign(static_cast<std::size_t>(bins), 0.0);
+    w->value.assign(static_cast<std::size_t>(bins), 0.0);
+    w->variance.assign(static_cast<std::size_t>(bins), 0.0);
+    w->spread.assign(static_cast<std::size_t>(bins), 0.0);
     const double* c = centres_ + first_centre;
     if (options_.statistic == Statistic::median) {
-      if (!integrate_median(w->keys.data(), n, w->values.data(), c, centres, w->first.data(),
-                            w->second.data(), w->third.data(), bins)) {
+      if (!integrate_median(w->keys.data(), n, w->values.data(), c, centres, w->value.data(),
+                            w->variance.data(), w->spread.data(), bins)) {
         throw Error("out of memory for the medians");
       }
     } else {
-      integrate_mean(w->keys.data(), n, w->values.data(), c, centres, w->first.data(),
-                     w->second.data(), w->third.data(), bins);
+      integrate_mean(w->keys.data(), n, w->values.data(), c, centres, w->value.data(),
+                     w->variance.data(), w->spread.data(), bins);
     }
     const std::int64_t skip = a - first_centre;
-    std::copy(w->first.begin() + skip, w->first.end(), row.value + a);
-    if (row.variance) std::copy(w->second.begin() + skip, w->second.end(), row.variance + a);
-    if (row.spread) std::copy(w->third.begin() + skip, w->third.end(), row.spread + a);
+    std::copy(w->value.begin() + skip, w->value.end(), row.value + a);
+    if (row.variance) std::copy(w->variance.begin() + skip, w->variance.end(), row.variance + a);
+    if (row.spread) std::copy(w->spread.begin() + skip, w->spread.end(), row.spread + a);
     return row.tally ? outside_limits : 0;
   }
 

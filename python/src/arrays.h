@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 
 namespace vokip::python {
 
@@ -44,7 +44,7 @@ py::ssize_t row_length(const std::vector<py::ssize_t>& shape);
 // The engine's error with the name of the file it concerns in front, as the
 // command line prints it.
 inline Error about_file(const std::string& path, const Error& e) {
-  return Error(path + ": " + e.what(), e.kind());
+  return Error(path + ": " + e.what(), e.kind(), e.setting());
 }
 
 // A str or os.PathLike as a file name.

@@ -5,7 +5,7 @@
 #include "arrays.h"
 #include "engine/formats/mar345.h"
 #include "engine/memory/huge_pages.h"
-#include "engine/run/image.h"
+#include "engine/formats/image.h"
 
 namespace vokip::python {
 
@@ -23,12 +23,13 @@ py::dict header_dict(const Mar345Header& h) {
   for (std::size_t k = 0; k < h.words.size(); ++k) words[k] = h.words[k];
   d["words"] = words;
   d["overflow_pixels"] = h.overflow.size();
-  d["pixel_length_um"] = optional_number(h.pixel_length_um);
-  d["pixel_height_um"] = optional_number(h.pixel_height_um);
-  d["distance_mm"] = optional_number(h.distance_mm);
-  d["wavelength_angstrom"] = optional_number(h.wavelength_angstrom);
-  d["center_x_px"] = optional_number(h.center_x_px);
-  d["center_y_px"] = optional_number(h.center_y_px);
+  const GeometryFields& g = h.geometry;
+  d["pixel_length_um"] = optional_number(g.pixel_x_um);
+  d["pixel_height_um"] = optional_number(g.pixel_y_um);
+  d["distance_mm"] = optional_number(g.distance_mm);
+  d["wavelength_angstrom"] = optional_number(g.wavelength_angstrom);
+  d["center_x_px"] = optional_number(g.center_x_px);
+  d["center_y_px"] = optional_number(g.center_y_px);
   // Lines that start with the same word (REMARK) are joined, one per line.
   py::dict keywords;
   for (const auto& [word, text] : h.keywords) {

@@ -42,6 +42,33 @@ std::string path_of(const py::handle& path) {
   return name.cast<std::string>();
 }
 
+// The engine's message with the keywords that set what it names.
+std::string with_keyword(const vokip::Error& e) {
+  using vokip::Setting;
+  static const std::pair<Setting, const char*> kKeywords[] = {
+      {Setting::geometry, "poni=, or distance=, center= and pixel_size="},
+      {Setting::distance, "distance="},
+      {Setting::center, "center="},
+      {Setting::pixel_size, "pixel_size="},
+      {Setting::tilt, "tilt=, tilt_direction="},
+      {Setting::wavelength, "wavelength="},
+      {Setting::bins, "bins="},
+      {Setting::bin_width, "bin_width="},
+      {Setting::range, "range="},
+      {Setting::unit, "unit="},
+      {Setting::error_model, "error_model="},
+      {Setting::limits, "low=, high="},
+      {Setting::azimuth, "azimuth="},
+      {Setting::cake, "cake="},
+      {Setting::polarization, "polarization="},
+      {Setting::shape, "shape=, or a Reducer for each image size"},
+  };
+  for (const auto& [setting, keyword] : kKeywords) {
+    if (setting == e.setting()) return std::string(e.what()) + " [" + keyword + "]";
+  }
+  return e.what();
+}
+
 }  // namespace vokip::python
 
 PYBIND11_MODULE(_vokip, m) {
@@ -65,7 +92,7 @@ PYBIND11_MODULE(_vokip, m) {
     } catch (const vokip::Error& e) {
       // A message may quote a damaged file's bytes: those that are not
       // UTF-8 are shown as escapes.
-      const std::string message = e.what();
+      const std::string message = with_keyword(e);
       const py::object text = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(
           message.data(), static_cast<Py_ssize_t>(message.size()), "backslashreplace"));
       PyErr_SetObject(e.kind() == vokip::Error::Kind::io ? PyExc_OSError : PyExc_ValueError,

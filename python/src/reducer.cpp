@@ -11,13 +11,9 @@
 #include <string>
 
 #include "arrays.h"
-#include "cli/reduce/batch.h"
-#include "engine/formats/files.h"
-#include "engine/formats/mar345.h"
+#include "engine/formats/image.h"
 #include "engine/geometry/units.h"
-#include "engine/run/batch.h"
-#include "engine/run/image.h"
-#include "engine/run/reduce.h"
+#include "engine/run/reducer.h"
 
 namespace vokip::python {
 
@@ -43,14 +39,6 @@ struct PyProfile {
 
   py::tuple main() const { return py::make_tuple(radial, intensity, sigma, count); }
 };
-
-const char* statistic_name(Statistic s) {
-  return s == Statistic::median ? "median" : "mean";
-}
-
-const char* error_model_name(ErrorModel e) {
-  return e == ErrorModel::poisson ? "poisson" : e == ErrorModel::azimuthal ? "azimuthal" : "none";
-}
 
 PyProfile to_python(Profile&& p) {
   std::vector<double> radial(p.centre.size());
@@ -152,10 +140,6 @@ std::shared_ptr<const Mask> mask_image(const py::handle& array) {
   return mask;
 }
 
-std::string shape_text(int rows, int columns) {
-  return "(" + std::to_string(rows) + ", " + std::to_string(columns) + ")";
-}
-
 // The image as the engine's full intensities: whole numbers 0 to 2^32 - 1,
 // row-major; converted only when it is not uint32 in C order already.
 py::array_t<std::uint32_t> counts_of(const py::array& image) {
@@ -179,143 +163,65 @@ py::array_t<std::uint32_t> counts_of(const py::array& image) {
 
 class Reducer {
  public:
-  Reducer(ReductionRequest request, std::optional<std::pair<int, int>> shape, unsigned threads)
-      : request_(std::move(request)), shape_(shape), workspaces_(threads) {
-    // A geometry given whole is checked now, and with a shape planned now.
-    if (!geometry_given()) return;
-    if (shape_) check_geometry_for_arrays();
+  Reducer(ReductionRequest request, unsigned threads) {
     const py::gil_scoped_release unlocked;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    resolve_geometry(Mar345Header(), request_.geometry);
-    if (shape_) use_plan(array_spec(shape_->first, shape_->second));
+    reducer_ = std::make_unique<FileReducer>(std::move(request), threads);
   }
 
   PyProfile integrate(const py::array& image) {
     const py::array_t<std::uint32_t> counts = counts_of(image);
-    check_geometry_for_arrays();
     const int rows = static_cast<int>(counts.shape(0)), columns = static_cast<int>(counts.shape(1));
     const std::uint32_t* data = counts.data();
     Profile profile;
     {
       const py::gil_scoped_release unlocked;
       const std::lock_guard<std::mutex> lock(mutex_);
-      check_shape(rows, columns);
       image_.assign(data, columns, rows);
-      use_plan(array_spec(rows, columns));
-      shape_ = {rows, columns};
-      profile = reduce_image(*plan_, image_, request_.run, &workspaces_);
+      profile = reducer_->reduce(image_);
     }
     return to_python(std::move(profile));
   }
 
-  // The steps of vokip-reduce for one file, in its order: read, decode, the
-  // plan for the header's geometry, the reduction. A decoding error is told
-  // after the plan's, as there.
   PyProfile integrate_file(const py::object& file) {
     const std::string path = path_of(file);
-    Profile profile;
+    FileReduction reduction;
     {
       const py::gil_scoped_release unlocked;
       const std::lock_guard<std::mutex> lock(mutex_);
-      try {
-        read_file(path, &bytes_);
-        const Mar345Header header = parse_mar345(bytes_.data(), bytes_.size());
-        std::string decode_error;
-        try {
-          image_.decode(bytes_.data(), header);
-        } catch (const Error& e) {
-          decode_error = e.what();
-        }
-        const PlanParameters parameters = plan_spec(header, request_);
-        check_shape(parameters.height, parameters.width);
-        use_plan(parameters);
-        shape_ = {parameters.height, parameters.width};
-        if (!decode_error.empty()) throw Error(decode_error);
-        profile = reduce_image(*plan_, image_, request_.run, &workspaces_);
-      } catch (const Error& e) {
-        throw about_file(path, e);
-      }
+      reduction = reducer_->reduce(path);
     }
-    return to_python(std::move(profile));
+    if (reduction.failure) throw about_file(path, *reduction.failure);
+    return to_python(std::move(reduction.profile));
   }
 
   py::object shape() const {
-    std::optional<std::pair<int, int>> shape;
+    std::optional<ImageShape> shape;
     {
       const py::gil_scoped_release unlocked;
       const std::lock_guard<std::mutex> lock(mutex_);
-      shape = shape_;
+      shape = reducer_->shape();
     }
     if (!shape) return py::none();
-    return py::make_tuple(shape->first, shape->second);
+    return py::make_tuple(shape->rows, shape->columns);
   }
 
   py::object geometry() const {
-    std::shared_ptr<const Plan> plan;
+    std::optional<Geometry> geometry;
     {
       const py::gil_scoped_release unlocked;
       const std::lock_guard<std::mutex> lock(mutex_);
-      plan = plan_;
+      geometry = reducer_->geometry();
     }
-    if (!plan) return py::none();
-    return geometry_dict(plan->parameters().geometry);
+    if (!geometry) return py::none();
+    return geometry_dict(*geometry);
   }
 
-  std::string unit() const { return unit_name(request_.unit); }
+  std::string unit() const { return unit_name(reducer_->request().unit); }
 
  private:
-  bool geometry_given() const {
-    const GeometryOverrides& g = request_.geometry;
-    return g.base || (g.distance_mm && g.center_x_px && g.pixel_x_um);
-  }
-
-  // An array has no header: the Reducer's own geometry must be complete.
-  void check_geometry_for_arrays() const {
-    if (!geometry_given()) {
-      throw Error(
-          "an image given as an array has no header to take the geometry from: give poni=, or "
-          "distance=, center= and pixel_size=");
-    }
-    const GeometryOverrides& g = request_.geometry;
-    const bool wavelength = g.wavelength_angstrom || (g.base && g.base->wavelength_angstrom);
-    if (needs_wavelength(request_.unit) && !wavelength) {
-      throw Error(std::string("the unit ") + unit_name(request_.unit) +
-                  " needs the wavelength: give wavelength= (angstrom) or a .poni with one");
-    }
-  }
-
-  PlanParameters array_spec(int rows, int columns) const {
-    Mar345Header none;
-    PlanParameters parameters = plan_spec(none, request_);
-    parameters.width = columns;
-    parameters.height = rows;
-    return parameters;
-  }
-
-  // A Reducer plans for one image size: the one it was given, or its first image's.
-  void check_shape(int rows, int columns) const {
-    if (shape_ && (shape_->first != rows || shape_->second != columns)) {
-      throw Error("the image's shape " + shape_text(rows, columns) +
-                  " is not the shape this Reducer plans for, " +
-                  shape_text(shape_->first, shape_->second) +
-                  ": images of another size need a Reducer of their own");
-    }
-  }
-
-  // Keeps the plan while the parameters stays the same; one plan's memory at a time.
-  void use_plan(const PlanParameters& parameters) {
-    if (plan_ && plan_->parameters() == parameters) return;
-    plan_.reset();
-    plan_ = std::make_shared<const Plan>(parameters);
-  }
-
-  const ReductionRequest request_;
-  std::optional<std::pair<int, int>> shape_;  // rows, columns
-  mutable std::mutex mutex_;                  // one reduction at a time: one set of buffers
-  std::shared_ptr<const Plan> plan_;
-  std::vector<Workspace> workspaces_;
+  mutable std::mutex mutex_;  // one reduction at a time: one set of buffers
+  std::unique_ptr<FileReducer> reducer_;
   Image image_;
-  std::vector<std::uint8_t> bytes_;
 };
 
 std::unique_ptr<Reducer> make_reducer(
@@ -327,11 +233,10 @@ std::unique_ptr<Reducer> make_reducer(
     const py::object& dark, const py::object& flat, const py::object& polarization,
     bool solid_angle, const py::object& error_model, const py::object& cake,
     const py::object& shape, int threads) {
-  // The command line's options, read into a request as vokip-reduce reads them.
-  Options o;
-  ReductionRequest& r = o.request;
+  // The keywords into the engine's request, which checks them.
+  ReductionRequest r;
   GeometryOverrides& g = r.geometry;
-  if (!poni.is_none()) o.poni_path = path_of(poni);
+  if (!poni.is_none()) r.poni_file = path_of(poni);
   g.distance_mm = number("distance", distance);
   if (!center.is_none()) std::tie(g.center_x_px, g.center_y_px) = pair_of("center", center, false);
   if (!pixel_size.is_none()) {
@@ -345,105 +250,46 @@ std::unique_ptr<Reducer> make_reducer(
   g.tilt_direction_deg = number("tilt_direction", tilt_direction);
   g.wavelength_angstrom = number("wavelength", wavelength);
 
-  if (!bins.is_none() && !bin_width.is_none()) {
-    throw py::value_error("give either bins or bin_width, not both");
-  }
-  if (!bins.is_none()) {
-    const auto count = py::module_::import("operator").attr("index")(bins).cast<long long>();
-    if (count < 1 || count > kMostBins) {
-      throw py::value_error("bins must be 1 to " + std::to_string(kMostBins));
-    }
-    r.bins.count = count;
-  }
-  if (!bin_width.is_none()) {
-    r.bins.width = number("bin_width", bin_width);
-    if (!(*r.bins.width > 0)) throw py::value_error("bin_width must be positive");
-  }
-  if (!range.is_none()) {
-    std::tie(r.bins.low, r.bins.high) = pair_of("range", range, true);
-    if (r.bins.low && r.bins.high && !(*r.bins.high > *r.bins.low)) {
-      throw py::value_error("range needs its low end below its high end");
-    }
-  }
-  const std::optional<Unit> u = unit_named(unit);
-  if (!u) {
-    throw py::value_error("unit must be 2th_deg, q_nm^-1, q_A^-1, r_mm or d_A, not '" + unit + "'");
-  }
-  r.unit = *u;
+  const py::object index = py::module_::import("operator").attr("index");
+  if (!bins.is_none()) r.bins.count = index(bins).cast<long long>();
+  r.bins.width = number("bin_width", bin_width);
+  if (!range.is_none()) std::tie(r.bins.low, r.bins.high) = pair_of("range", range, true);
+  r.unit = unit_called(unit);
   r.run.statistic = median ? Statistic::median : Statistic::mean;
 
-  if (!mask.is_none()) {
-    if (is_path(mask)) {
-      o.mask_path = path_of(mask);
-    } else {
-      r.mask = mask_image(mask);
-    }
+  if (is_path(mask)) {
+    r.mask_file = path_of(mask);
+  } else if (!mask.is_none()) {
+    r.mask = mask_image(mask);
   }
   if (!azimuth.is_none()) {
     const auto sector = pair_of("azimuth", azimuth, false);
-    if (!(*sector.second > *sector.first)) {
-      throw py::value_error("azimuth needs its start below its end, in degrees");
-    }
     r.sector = AzimuthSector{*sector.first, *sector.second};
   }
   r.run.low = number("low", low);
   r.run.high = number("high", high);
-  if (r.run.low && r.run.high && !(*r.run.high >= *r.run.low)) {
-    throw py::value_error("low must not lie above high");
-  }
-
-  for (const auto& [object, path, image] : {std::tuple{&dark, &o.dark_path, &r.corrections.dark},
-                                            std::tuple{&flat, &o.flat_path, &r.corrections.flat}}) {
-    if (object->is_none()) continue;
+  for (const auto& [object, path, image] :
+       {std::tuple{&dark, &r.dark_file, &r.corrections.dark},
+        std::tuple{&flat, &r.flat_file, &r.corrections.flat}}) {
     if (is_path(*object)) {
       *path = path_of(*object);
-    } else {
+    } else if (!object->is_none()) {
       *image = value_image(*object);
     }
   }
   r.corrections.polarization = number("polarization", polarization);
-  if (r.corrections.polarization &&
-      (*r.corrections.polarization < -1 || *r.corrections.polarization > 1)) {
-    throw py::value_error("polarization must lie from -1 to 1");
-  }
   r.corrections.solid_angle = solid_angle;
-  if (!error_model.is_none()) {
-    const auto name = error_model.cast<std::string>();
-    if (name == "poisson") {
-      r.run.error_model = ErrorModel::poisson;
-    } else if (name == "azimuthal") {
-      r.run.error_model = ErrorModel::azimuthal;
-    } else if (name != "none") {
-      throw py::value_error("error_model must be None, 'poisson' or 'azimuthal', not '" + name +
-                            "'");
-    }
-  }
+  if (!error_model.is_none()) r.run.error_model = error_model_called(error_model.cast<std::string>());
+  if (!cake.is_none()) r.azimuth_bins = index(cake).cast<long>();
 
-  if (!cake.is_none()) {
-    const auto bins = py::module_::import("operator").attr("index")(cake).cast<long long>();
-    if (bins < 1 || bins > kMostAzimuthBins) {
-      throw py::value_error("cake must be 1 to " + std::to_string(kMostAzimuthBins) +
-                            " azimuth bins");
-    }
-    r.azimuth_bins = static_cast<int>(bins);
-  }
-
-  std::optional<std::pair<int, int>> planned;
   if (!shape.is_none()) {
     const std::vector<py::ssize_t> dims = shape_of(shape);
-    if (dims.size() != 2 || dims[0] < 1 || dims[1] < 1) {
-      throw py::value_error("shape is (rows, columns), each at least 1");
-    }
-    planned = {static_cast<int>(dims[0]), static_cast<int>(dims[1])};
+    if (dims.size() != 2) throw py::value_error("shape is (rows, columns)");
+    r.shape = ImageShape{static_cast<int>(dims[0]), static_cast<int>(dims[1])};
   }
+  r.one_shape = true;  // a Reducer plans for one image size
   if (threads < 1) throw py::value_error("threads must be at least 1");
-
-  ReductionRequest request;
-  {
-    const py::gil_scoped_release unlocked;
-    request = loaded_request(o);
-  }
-  return std::make_unique<Reducer>(std::move(request), planned, static_cast<unsigned>(threads));
+  return std::make_unique<Reducer>(std::move(r), static_cast<unsigned>(threads));
 }
 
 }  // namespace

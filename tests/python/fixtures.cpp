@@ -12,7 +12,7 @@
 
 #include "cli/reduce/batch.h"
 #include "cli/reduce/options.h"
-#include "engine/run/batch.h"
+#include "engine/run/reducer.h"
 #include "geometry/azimuth_map.h"
 #include "geometry/polar_angle_map.h"
 #include "integrate/integrate_mean.h"
@@ -100,9 +100,9 @@ py::tuple integration(const std::vector<double>& keys, const std::vector<double>
 py::dict reduce_as_command_line(const std::vector<std::string>& args) {
   const vokip::ParsedOptions parsed = vokip::parse_options(args);
   if (parsed.outcome != vokip::OptionsOutcome::run) throw std::runtime_error(parsed.error);
-  vokip::FileReducer reducer(vokip::loaded_request(parsed.options));
+  vokip::FileReducer reducer(parsed.options.request);
   const vokip::FileReduction r = reducer.reduce(parsed.options.inputs.at(0));
-  if (!r.ok()) throw std::runtime_error(r.error);
+  if (!r.ok()) throw std::runtime_error(r.error());
   py::dict d;
   d["centre"] = array_of(r.profile.centre);
   d["value"] = array_of(r.profile.value);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/formats/mar345.h"
-#include "engine/run/image.h"
+#include "engine/formats/image.h"
 #include "support/mar345_writer.h"
 #include "support/ring_pattern.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/calibrate/calibrants.h"
+#include "engine/geometry/units.h"
 #include "support/calibrant_images.h"
 #include "support/test_files.h"
 #include "vokip_version.h"
@@ -135,7 +136,7 @@ TEST_F(CalibrateCli, CalibratesAndWritesAPoniThatReducesOntoTheCalibrant) {
   ASSERT_GT(x.size(), 1000u);
   int rings = 0;
   for (double d : ceo2_->d_spacings_angstrom) {
-    const double ring = two_theta_of(d, pattern_->wavelength_angstrom);
+    const double ring = two_theta_of_d(d, pattern_->wavelength_angstrom);
     if (!(ring < 26)) break;
     std::size_t first = 0, last = 0;
     while (first < x.size() && x[first] < ring - 0.15) ++first;
@@ -195,7 +196,7 @@ TEST_F(CalibrateCli, EveryBadInputGetsOneLineAndNothingWritten) {
   const std::vector<Bad> bad = {
       {g + " --calibrant quartz",
        "vokip-calibrate: unknown calibrant 'quartz'; built in: LaB6, "
-       "CeO2, Si, AgBh (or give --calibrant-file FILE)"},
+       "CeO2, Si, AgBh [--calibrant NAME or --calibrant-file FILE]"},
       {g + " --calibrant-file " + quoted(dir_.file("bad.D")),
        "vokip-calibrate: " + dir_.file("bad.D") +
            ": line 2 of the calibrant list: 'x' is not a d-spacing (a positive number of "
@@ -206,7 +207,7 @@ TEST_F(CalibrateCli, EveryBadInputGetsOneLineAndNothingWritten) {
        "vokip-calibrate: " + dir_.file("text.mar1200") + ": "},
       {quoted(no_wavelength) + " --calibrant CeO2",
        "vokip-calibrate: " + no_wavelength +
-           ": calibration needs the wavelength: none in the header; give --wavelength A"},
+           ": calibration needs the wavelength, which is not known [--wavelength A]"},
       {g + " --calibrant CeO2 --mask " + quoted(dir_.file("small.pgm")),
        "vokip-calibrate: " + good + ": the mask is 10 x 10 pixels, the image 640 x 640"},
       {g + " --calibrant CeO2 --poni " + quoted(dir_.file("bad.poni")),

@@ -8,7 +8,7 @@
 
 #include "cli/reduce/batch.h"
 #include "cli/reduce/options.h"
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "support/test_files.h"
 
 namespace vokip {
@@ -52,7 +52,7 @@ TEST(Options, EveryValueLandsInTheRequest) {
                                  "-q",
                                  "b.mar3450"});
   ASSERT_EQ(p.outcome, OptionsOutcome::run) << p.error;
-  const Options& o = p.options;
+  const ReduceOptions& o = p.options;
   EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.mar1200", "b.mar3450"}));
   const GeometryOverrides& g = o.request.geometry;
   EXPECT_EQ(*g.distance_mm, 250.5);
@@ -70,7 +70,7 @@ TEST(Options, EveryValueLandsInTheRequest) {
   EXPECT_EQ(o.request.run.statistic, Statistic::median);
   EXPECT_EQ(o.request.sector->from_deg, -45);
   EXPECT_EQ(o.request.sector->to_deg, 45);
-  EXPECT_EQ(o.mask_path, "m.pgm");
+  EXPECT_EQ(o.request.mask_file, "m.pgm");
   EXPECT_EQ(o.output_dir, "out");
   EXPECT_TRUE(o.write_chi && o.write_csv && o.write_svg);
   ASSERT_TRUE(o.shard.has_value());
@@ -105,13 +105,13 @@ TEST(Options, MistakesAreRefusedWithTheReason) {
       {{"a", "--distance", "inf"}, "not 'inf'"},
       {{"a", "--center", "600"}, "needs X,Y in pixels"},
       {{"a", "--bins", "2.5"}, "a whole number of bins"},
-      {{"a", "--bins", "0"}, "a whole number of bins"},
-      {{"a", "--bin-width", "-1"}, "a positive width"},
-      {{"a", "--bins", "10", "--bin-width", "0.1"}, "either --bins or --bin-width"},
-      {{"a", "--range", "5:2"}, "--range needs LOW below HIGH"},
+      {{"a", "--bins", "0"}, "the number of bins must be 1 to 10000000 [--bins N]"},
+      {{"a", "--bin-width", "-1"}, "the bin width must be a positive number [--bin-width W]"},
+      {{"a", "--bins", "10", "--bin-width", "0.1"}, "a number of bins or a bin width, not both"},
+      {{"a", "--range", "5:2"}, "low end must lie below its high end [--range LOW:HIGH]"},
       {{"a", "--range", "5"}, "LOW:HIGH"},
       {{"a", "--unit", "d"}, "2th_deg, q_nm^-1, q_A^-1, r_mm or d_A"},
-      {{"a", "--azimuth", "90:10"}, "FROM below TO"},
+      {{"a", "--azimuth", "90:10"}, "start must lie below its end [--azimuth FROM:TO]"},
       {{"a", "--shard", "0/3"}, "K/N with 1 <= K <= N"},
       {{"a", "--shard", "4/3"}, "K/N with 1 <= K <= N"},
       {{"a", "--shard", "1"}, "K/N with 1 <= K <= N"},

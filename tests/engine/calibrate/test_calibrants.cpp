@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "engine/calibrate/calibrants.h"
-#include "engine/error.h"
+#include "engine/geometry/units.h"
+#include "engine/base/error.h"
 #include "support/test_files.h"
 
 namespace vokip {
@@ -56,9 +57,8 @@ TEST(BuiltinCalibrants, NamesInAnyCaseAndUnknownOnesListTheKnown) {
     builtin_calibrant("quartz");
     FAIL() << "accepted an unknown calibrant";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "unknown calibrant 'quartz'; built in: LaB6, CeO2, Si, AgBh (or give "
-              "--calibrant-file FILE)");
+    EXPECT_EQ(std::string(e.what()), "unknown calibrant 'quartz'; built in: LaB6, CeO2, Si, AgBh");
+    EXPECT_EQ(e.setting(), Setting::calibrant);
   }
 }
 
@@ -101,13 +101,15 @@ TEST(CalibrantLists, ListsThatAreNotDSpacingsAreRefused) {
 }
 
 TEST(CalibrantLists, TwoThetaOfEveryReflectionTheWavelengthReaches) {
-  const Calibrant c = parse_calibrant("c", "10\n1\n0.4\n");
-  // 2 asin(lambda / 2d): 0.8 / 20 and 0.8 / 2; d = 0.4 is out of reach.
-  const std::vector<double> t = ring_two_thetas(c, 0.8);
-  ASSERT_EQ(t.size(), 2u);
-  EXPECT_NEAR(t[0], 4.584886, 1e-6);
-  EXPECT_NEAR(t[1], 47.156357, 1e-6);
-  EXPECT_TRUE(std::isnan(two_theta_of(0.3, 0.8)));
+  // 2 asin(lambda / 2d): 0.8 / 20 and 0.8 / 2; d = 0.4 and 0.3 are out of reach.
+  EXPECT_NEAR(two_theta_of_d(10, 0.8), 4.584886, 1e-6);
+  EXPECT_NEAR(two_theta_of_d(1, 0.8), 47.156357, 1e-6);
+  EXPECT_TRUE(std::isnan(two_theta_of_d(0.4, 0.8)));
+  EXPECT_TRUE(std::isnan(two_theta_of_d(0.3, 0.8)));
+  // d and q of an angle, and back.
+  EXPECT_NEAR(d_of_two_theta(two_theta_of_d(1, 0.8), 0.8), 1, 1e-14);
+  EXPECT_NEAR(two_theta_of_q(q_of_two_theta(30, 0.7), 0.7), 30, 1e-12);
+  EXPECT_NEAR(q_of_two_theta(two_theta_of_d(2, 0.7), 0.7), 3.141592653589793, 1e-14);
 }
 
 }  // namespace

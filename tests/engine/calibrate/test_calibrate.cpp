@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/calibrate/calibrate.h"
-#include "engine/error.h"
-#include "engine/run/batch.h"
+#include "engine/base/error.h"
+#include "engine/run/reducer.h"
 #include "support/calibrant_images.h"
 #include "support/test_files.h"
 
@@ -155,7 +155,7 @@ TEST(CalibratedReduction, ProfilePeaksSitOnTheCalibrant) {
   request.geometry.tilt_direction_deg = g.tilt_direction_deg;
   request.bins.width = 0.005;
   const FileReduction r = FileReducer(request).reduce(path);
-  ASSERT_TRUE(r.ok()) << r.error;
+  ASSERT_TRUE(r.ok()) << r.error();
   const Profile& profile = r.profile;
   ASSERT_GE(cal.rings.size(), 4u);
   for (const RingUse& ring : cal.rings) {
@@ -285,7 +285,7 @@ TEST(CalibrationInputs, EveryImpossibleCalibrationSaysWhy) {
   CalibrationStart no_wavelength = start_of(p, c);
   no_wavelength.geometry.wavelength_angstrom.reset();
   EXPECT_EQ(message_of(image, lab6, no_wavelength, 200),
-            "calibration needs the wavelength: none in the header; give --wavelength A");
+            "calibration needs the wavelength, which is not known");
   CalibrationStart too_long = start_of(p, c);
   too_long.geometry.wavelength_angstrom = 9;
   EXPECT_EQ(message_of(image, lab6, too_long, 200),

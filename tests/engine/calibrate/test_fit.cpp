@@ -11,7 +11,8 @@
 
 #include "engine/calibrate/calibrants.h"
 #include "engine/calibrate/fit.h"
-#include "engine/error.h"
+#include "engine/geometry/units.h"
+#include "engine/base/error.h"
 
 namespace vokip {
 namespace {
@@ -37,7 +38,7 @@ Geometry plate(double tilt_deg, double direction_deg) {
 std::vector<RingPoint> points_on_rings(const Geometry& g, double noise_px = 0,
                                        std::uint32_t seed = 1) {
   std::vector<double> two_theta;
-  for (double d : kRingD) two_theta.push_back(two_theta_of(d, *g.wavelength_angstrom));
+  for (double d : kRingD) two_theta.push_back(two_theta_of_d(d, *g.wavelength_angstrom));
   const RingLocator locate(g, two_theta);
   std::mt19937 random(seed);
   std::normal_distribution<double> normal(0, noise_px);

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
 #include "engine/formats/image_files.h"
+#include "engine/formats/mask.h"
 #include "support/mar345_writer.h"
 #include "support/test_files.h"
 
@@ -60,7 +61,7 @@ std::vector<std::uint8_t> edf_of(const std::vector<std::uint8_t>& data, int widt
 std::string error_of(const std::vector<std::uint8_t>& bytes, bool as_mask) {
   try {
     if (as_mask) {
-      parse_mask_image(bytes);
+      parse_mask(bytes);
     } else {
       parse_value_image(bytes);
     }
@@ -121,14 +122,14 @@ TEST(ImageFiles, EdfInBothByteOrdersAndMarFilesRead) {
 TEST(ImageFiles, MasksComeInEveryFormat) {
   const std::vector<std::uint8_t> expected = {0, 1, 0, 1, 0, 0};
   const Mask edf =
-      parse_mask_image(edf_of({0, 1, 0, 9, 0, 0}, 3, 2, "UnsignedByte", "LowByteFirst"));
+      parse_mask(edf_of({0, 1, 0, 9, 0, 0}, 3, 2, "UnsignedByte", "LowByteFirst"));
   EXPECT_EQ(edf.width, 3);
   EXPECT_EQ(edf.excluded, expected);
   const Mask tiff =
-      parse_mask_image(tiff_of<std::uint8_t>({0, 255, 0, 1, 0, 0}, 3, 2, SAMPLEFORMAT_UINT));
+      parse_mask(tiff_of<std::uint8_t>({0, 255, 0, 1, 0, 0}, 3, 2, SAMPLEFORMAT_UINT));
   EXPECT_EQ(tiff.excluded, expected);
   const std::string pgm = "P2 3 2 255\n0 1 0 4 0 0\n";
-  EXPECT_EQ(parse_mask_image(std::vector<std::uint8_t>(pgm.begin(), pgm.end())).excluded, expected);
+  EXPECT_EQ(parse_mask(std::vector<std::uint8_t>(pgm.begin(), pgm.end())).excluded, expected);
 }
 
 TEST(ImageFiles, FilesThatAreNoImagesAreRefused) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
 #include "engine/formats/mar345.h"
 #include "support/mar345_writer.h"
@@ -78,12 +78,12 @@ TEST(Mar345File, BothByteOrdersReadTheSameImage) {
       EXPECT_EQ(h.overflow[k].address, overflow[k].address);
       EXPECT_EQ(h.overflow[k].value, overflow[k].value);
     }
-    EXPECT_DOUBLE_EQ(*h.pixel_length_um, 150);
-    EXPECT_DOUBLE_EQ(*h.pixel_height_um, 150);
-    EXPECT_DOUBLE_EQ(*h.distance_mm, 100);
-    EXPECT_DOUBLE_EQ(*h.wavelength_angstrom, 1.0);
-    EXPECT_DOUBLE_EQ(*h.center_x_px, 4);
-    EXPECT_DOUBLE_EQ(*h.center_y_px, 4);
+    EXPECT_DOUBLE_EQ(*h.geometry.pixel_x_um, 150);
+    EXPECT_DOUBLE_EQ(*h.geometry.pixel_y_um, 150);
+    EXPECT_DOUBLE_EQ(*h.geometry.distance_mm, 100);
+    EXPECT_DOUBLE_EQ(*h.geometry.wavelength_angstrom, 1.0);
+    EXPECT_DOUBLE_EQ(*h.geometry.center_x_px, 4);
+    EXPECT_DOUBLE_EQ(*h.geometry.center_y_px, 4);
     // The stream is exactly the packed bytes, after the marker line.
     ASSERT_EQ(h.stream_length, c.stream.size());
     EXPECT_EQ(h.stream_offset + h.stream_length, bytes.size());
@@ -100,8 +100,8 @@ TEST(Mar345File, TextKeywordsWinOverBinaryWords) {
   put_u32_le(&bytes, 4 * 8, 1541800);  // wavelength word: 1.5418 A
   const Mar345Parse p = parse(bytes);
   ASSERT_TRUE(p.ok()) << p.error;
-  EXPECT_DOUBLE_EQ(*p.header.distance_mm, 100);
-  EXPECT_DOUBLE_EQ(*p.header.wavelength_angstrom, 1.0);
+  EXPECT_DOUBLE_EQ(*p.header.geometry.distance_mm, 100);
+  EXPECT_DOUBLE_EQ(*p.header.geometry.wavelength_angstrom, 1.0);
 }
 
 TEST(Mar345File, BinaryWordsServeWhenTheTextIsSilent) {
@@ -114,15 +114,15 @@ TEST(Mar345File, BinaryWordsServeWhenTheTextIsSilent) {
   put_u32_le(&bytes, 4 * 8, 1541800);
   const Mar345Parse p = parse(bytes);
   ASSERT_TRUE(p.ok()) << p.error;
-  EXPECT_DOUBLE_EQ(*p.header.distance_mm, 250.5);
-  EXPECT_DOUBLE_EQ(*p.header.wavelength_angstrom, 1.5418);
-  EXPECT_FALSE(p.header.center_x_px.has_value());
+  EXPECT_DOUBLE_EQ(*p.header.geometry.distance_mm, 250.5);
+  EXPECT_DOUBLE_EQ(*p.header.geometry.wavelength_angstrom, 1.5418);
+  EXPECT_FALSE(p.header.geometry.center_x_px.has_value());
 
   // A writer that leaves pixel size 1 in the words gives no pixel size.
   c.pixel_um.reset();
   const Mar345Parse q = parse(write_mar345(c));
   ASSERT_TRUE(q.ok()) << q.error;
-  EXPECT_FALSE(q.header.pixel_length_um.has_value());
+  EXPECT_FALSE(q.header.geometry.pixel_x_um.has_value());
   bool has_program = false;
   for (const auto& [key, rest] : q.header.keywords)
     has_program |= key == "PROGRAM" && rest == "vokip";

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
 #include "engine/formats/image_files.h"
 #include "engine/formats/mask.h"
@@ -33,7 +33,7 @@ TEST(MaskFile, BinaryAndTextPgmGiveTheSameMask) {
 
 TEST(MaskFile, DamagedMasksAreRefused) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"P6 1 1 255\n\x01\x02\x03", "not a PGM mask"},
+      {"P6 1 1 255\n\x01\x02\x03", "not a PGM, FIT2D, TIFF or EDF mask"},
       {"P5 3 2\n", "malformed PGM header"},
       {"P5 3 2 255\n\x01", "holds 1 of its 6 pixels"},
       {"P2 2 2 1\n0 1 1", "ends after 3 of 4 pixels"},
@@ -51,7 +51,7 @@ TEST(MaskFile, DamagedMasksAreRefused) {
 
 std::string error_of_fit2d(const std::vector<std::uint8_t>& bytes) {
   try {
-    parse_fit2d_mask(bytes);
+    parse_mask(bytes);
   } catch (const Error& e) {
     return e.what();
   }
@@ -69,7 +69,7 @@ TEST(MaskFile, Fit2dMasksAsFabioWritesThemInBothByteOrders) {
   for (int r = 0; r < 5; ++r) {
     for (int c = 0; c < 37; ++c) expected.push_back((7 * r + 3 * c) % 5 == 0);
   }
-  const Mask mask = parse_mask_image(little);
+  const Mask mask = parse_mask(little);
   EXPECT_EQ(mask.width, 37);
   EXPECT_EQ(mask.height, 5);
   EXPECT_EQ(mask.excluded, expected);
@@ -80,7 +80,7 @@ TEST(MaskFile, Fit2dMasksAsFabioWritesThemInBothByteOrders) {
     std::swap(big[k], big[k + 3]);
     std::swap(big[k + 1], big[k + 2]);
   }
-  EXPECT_EQ(parse_mask_image(big).excluded, expected);
+  EXPECT_EQ(parse_mask(big).excluded, expected);
 
   std::vector<std::uint8_t> cut = little;
   cut.resize(cut.size() - 4);
@@ -92,7 +92,7 @@ TEST(MaskFile, Fit2dMasksAsFabioWritesThemInBothByteOrders) {
   EXPECT_EQ(error_of_fit2d(empty), "the FIT2D mask's size 0 x 5 is not an image's");
   std::vector<std::uint8_t> other = little;
   other[4] = 'B';
-  EXPECT_EQ(error_of_fit2d(other), "not a FIT2D mask (it must start with M, A, S, K)");
+  EXPECT_EQ(error_of_fit2d(other), "not a PGM, FIT2D, TIFF or EDF mask");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/poni.h"
 #include "support/run_command.h"
 #include "support/test_files.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
 #include "engine/formats/profile_writers.h"
 #include "support/test_files.h"
@@ -29,9 +29,6 @@ std::string format_chi(const Reduction& r, const ProfileOrigin& o) {
 }
 std::string format_csv(const Reduction& r) {
   return vokip::format_csv(r.profile, r.geometry);
-}
-std::string format_svg(const Reduction& r, const ProfileOrigin& o) {
-  return vokip::format_svg(r.profile, r.geometry, o);
 }
 
 // Three bins around 10, 10.5 and 11 degrees, the middle one empty.
@@ -131,28 +128,6 @@ TEST(ProfileWriters, CsvKeepsEveryBinAndEveryStatistic) {
   EXPECT_EQ(median[0],
             "bin,two_theta_deg,count,median,variance_about_median,mean_absolute_deviation");
   EXPECT_EQ(median[3], "2,11,2,99.25,0.5,0.125");
-}
-
-TEST(ProfileWriters, SvgDrawsEachRunOfFilledBinsAsALine) {
-  Reduction r = sample_reduction();
-  r.profile.centre.push_back(11.5);
-  r.profile.count.push_back(1);
-  r.profile.value.push_back(50);
-  r.profile.variance.push_back(0);
-  r.profile.spread.push_back(0);
-  const std::string svg = format_svg(r, kOrigin);
-  EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
-  EXPECT_NE(svg.find("</svg>"), std::string::npos);
-  EXPECT_NE(svg.find("run &amp; 7.mar2300"), std::string::npos);
-  EXPECT_EQ(svg.find("run & 7"), std::string::npos);
-  // Bin 0 alone, then bins 2 and 3: two lines.
-  std::size_t lines = 0;
-  for (std::size_t at = svg.find("<polyline"); at != std::string::npos;
-       at = svg.find("<polyline", at + 1)) {
-    ++lines;
-  }
-  EXPECT_EQ(lines, 2u);
-  EXPECT_NE(svg.find("2-theta (degrees)"), std::string::npos);
 }
 
 TEST(ProfileWriters, FilesAppearWholeAndNothingIsLeftBehind) {

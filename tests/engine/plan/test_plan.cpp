@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
 #include "engine/plan/plan.h"
@@ -168,7 +168,7 @@ TEST(Plan, SpecsThatCannotBePlannedAreRefused) {
   PlanParameters q = spec_of(10);
   q.unit = Unit::q_inv_angstrom;
   q.geometry.wavelength_angstrom.reset();
-  EXPECT_NE(error_of(q).find("give --wavelength"), std::string::npos);
+  EXPECT_EQ(error_of(q), "the wavelength is not known (the unit q_A^-1 needs it)");
   PlanParameters masked = spec_of(10);
   auto mask = std::make_shared<Mask>();
   mask->width = 10;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/geometry/lab_frame.h"
-#include "engine/run/batch.h"
+#include "engine/run/reducer.h"
 #include "support/mar345_writer.h"
 #include "support/poni_ray.h"
 #include "support/test_files.h"
@@ -80,7 +80,7 @@ TEST_F(Corrected, UniformScatteringComesOutFlat) {
   ReductionRequest r = request();
   r.corrections.polarization = polarization;
   const FileReduction corrected = reduce(low, r);
-  ASSERT_TRUE(corrected.ok()) << corrected.error;
+  ASSERT_TRUE(corrected.ok()) << corrected.error();
   double worst = 0;
   for (std::size_t i = 0; i < corrected.profile.value.size(); ++i) {
     if (corrected.profile.count[i] == 0) continue;
@@ -93,7 +93,7 @@ TEST_F(Corrected, UniformScatteringComesOutFlat) {
   r.corrections.solid_angle = false;
   r.corrections.polarization.reset();
   const FileReduction raw = reduce(low, r);
-  ASSERT_TRUE(raw.ok()) << raw.error;
+  ASSERT_TRUE(raw.ok()) << raw.error();
   double lowest = intensity, highest = 0;
   for (std::size_t i = 0; i < raw.profile.value.size(); ++i) {
     if (raw.profile.count[i] == 0) continue;
@@ -113,11 +113,11 @@ TEST_F(Corrected, DarkAndFlatIdentities) {
   ReductionRequest r = request();
   r.corrections.solid_angle = false;
   const FileReduction plain = reduce(low, r);
-  ASSERT_TRUE(plain.ok()) << plain.error;
+  ASSERT_TRUE(plain.ok()) << plain.error();
 
   r.corrections.dark = image_of(same);
   const FileReduction dark = reduce(low, r);
-  ASSERT_TRUE(dark.ok()) << dark.error;
+  ASSERT_TRUE(dark.ok()) << dark.error();
   for (std::size_t i = 0; i < dark.profile.value.size(); ++i) {
     if (dark.profile.count[i] > 0) {
       EXPECT_EQ(dark.profile.value[i], 0) << "bin " << i;
@@ -127,7 +127,7 @@ TEST_F(Corrected, DarkAndFlatIdentities) {
   r.corrections.dark.reset();
   r.corrections.flat = image_of(twos);
   const FileReduction halved = reduce(low, r);
-  ASSERT_TRUE(halved.ok()) << halved.error;
+  ASSERT_TRUE(halved.ok()) << halved.error();
   ASSERT_EQ(halved.profile.count, plain.profile.count);
   for (std::size_t i = 0; i < plain.profile.value.size(); ++i) {
     if (plain.profile.count[i] > 0) {
@@ -140,10 +140,10 @@ TEST_F(Corrected, DarkAndFlatIdentities) {
   small->width = small->height = 10;
   small->values.assign(100, 1.0f);
   r.corrections.flat = small;
-  EXPECT_EQ(reduce(low, r).error, "the flat is 10 x 10 pixels, the image 240 x 240");
+  EXPECT_EQ(reduce(low, r).error(), "the flat is 10 x 10 pixels, the image 240 x 240");
   r.corrections.flat.reset();
   r.corrections.dark = small;
-  EXPECT_EQ(reduce(low, r).error, "the dark is 10 x 10 pixels, the image 240 x 240");
+  EXPECT_EQ(reduce(low, r).error(), "the dark is 10 x 10 pixels, the image 240 x 240");
 }
 
 TEST_F(Corrected, FlatPixelsThatAreNotPositiveAreLeftOut) {
@@ -155,7 +155,7 @@ TEST_F(Corrected, FlatPixelsThatAreNotPositiveAreLeftOut) {
   ReductionRequest r = request();
   r.corrections.flat = image_of(flat);
   const FileReduction result = reduce(low, r);
-  ASSERT_TRUE(result.ok()) << result.error;
+  ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_EQ(result.profile.pixels.masked, 3);
   for (std::size_t i = 0; i < result.profile.value.size(); ++i) {
     if (result.profile.count[i] > 0) {
@@ -171,7 +171,7 @@ TEST_F(Corrected, SigmasOfAConstantImage) {
   r.corrections.solid_angle = false;
   r.run.error_model = ErrorModel::poisson;
   const FileReduction poisson = reduce(low, r);
-  ASSERT_TRUE(poisson.ok()) << poisson.error;
+  ASSERT_TRUE(poisson.ok()) << poisson.error();
   const Profile& p = poisson.profile;
   ASSERT_EQ(p.sigma.size(), p.value.size());
   for (std::size_t i = 0; i < p.value.size(); ++i) {
@@ -209,7 +209,7 @@ TEST_F(Corrected, LimitsLeaveOutDeadAndSaturatedPixels) {
   r.run.low = 10;
   r.run.high = 60000;
   const FileReduction result = reduce(low, r);
-  ASSERT_TRUE(result.ok()) << result.error;
+  ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_EQ(result.profile.pixels.outside_limits, 70);
   EXPECT_EQ(result.profile.pixels.used + result.profile.pixels.outside_limits +
                 result.profile.pixels.off_range,

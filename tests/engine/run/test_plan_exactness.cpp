@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
-#include "engine/run/batch.h"
+#include "engine/run/reducer.h"
 #include "integrate/bin_scanner.h"
 #include "integrate/integrate_mean.h"
 #include "integrate/integrate_median.h"
@@ -327,8 +327,8 @@ TEST(PlanExactness, EveryImageOfABatchEqualsItsPlainReduction) {
         std::size_t k = 0;
         reducer.run(paths, [&](const FileReduction& r) {
           const Plain plain =
-              plain_reduction(decoded[k], plan_spec(headers[k], request), request.run);
-          EXPECT_EQ(r.error, plain.error) << "image " << k;
+              plain_reduction(decoded[k], plan_parameters(request, headers[k].size, headers[k].size, headers[k].geometry), request.run);
+          EXPECT_EQ(r.error(), plain.error) << "image " << k;
           if (r.ok() && plain.error.empty()) expect_identical(r.profile, plain.profile);
           ++k;
         });
@@ -348,11 +348,11 @@ TEST(PlanExactness, ImagesWithoutUsablePixelsGetThePlainReductionsError) {
   write_bytes(one, write_mar345(small_contents(32, low)));
   ReductionRequest request;
   FileReducer reducer(request);
-  EXPECT_EQ(reducer.reduce(empty).error,
+  EXPECT_EQ(reducer.reduce(empty).error(),
             "no pixel left: every one is zero, masked or outside the sector");
   request.bins.low = 80;
   request.bins.high = 85;
-  EXPECT_EQ(FileReducer(request).reduce(one).error, "no pixel lies inside the range of the bins");
+  EXPECT_EQ(FileReducer(request).reduce(one).error(), "no pixel lies inside the range of the bins");
 }
 
 TEST(PlanExactness, AnImageOfAnotherSizeIsRefusedByThePlan) {

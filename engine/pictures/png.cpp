@@ -1,10 +1,10 @@
-#include "engine/formats/png.h"
+#include "engine/pictures/png.h"
 
 #include <png.h>
 
 #include <cstring>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
 
 namespace vokip {

@@ -44,9 +44,7 @@ class Image {
   // Pixels of value 0 (no data).
   std::int64_t zero_count() const;
 
-  // Every pixel's full intensity, row-major.
-  std::vector<std::uint32_t> full() const;
-  // The same into out, which holds pixels() values.
+  // Every pixel's full intensity, row-major, into out, which holds pixels() values.
   void full(std::uint32_t* out) const;
 
  private:

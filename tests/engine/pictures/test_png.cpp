@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
+#include "engine/base/error.h"
 #include "engine/formats/files.h"
-#include "engine/formats/png.h"
+#include "engine/pictures/png.h"
 #include "support/test_files.h"
 
 namespace vokip {

@@ -1,10 +1,10 @@
-#include "engine/run/image.h"
+#include "engine/formats/image.h"
 
 #include <algorithm>
 #include <string>
 
 #include "decode/unpack_image.h"
-#include "engine/error.h"
+#include "engine/base/error.h"
 
 namespace vokip {
 
@@ -82,12 +82,6 @@ std::int64_t Image::zero_count() const {
   for (const std::uint16_t v : low_) zeros += v == 0;
   for (const OverflowRecord& r : overflow_) zeros -= r.value != 0;
   return zeros;
-}
-
-std::vector<std::uint32_t> Image::full() const {
-  std::vector<std::uint32_t> values(static_cast<std::size_t>(pixels()));
-  full(values.data());
-  return values;
 }
 
 void Image::full(std::uint32_t* out) const {
