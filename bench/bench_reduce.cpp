@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "engine/formats/mar345.h"
@@ -78,13 +80,28 @@ void BM_DecodeImage(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// One image reduced with a plan made before; Arg: median, threads.
+// The plan of a way of splitting pixels (none, bbox, full), with the
+// solid-angle correction, made once.
+const Plan& plan_for(Split split) {
+  static std::map<Split, std::unique_ptr<Plan>> plans;
+  std::unique_ptr<Plan>& plan = plans[split];
+  if (!plan) {
+    PlanParameters s = parameters();
+    s.split = split;
+    s.corrections.solid_angle = true;
+    plan = std::make_unique<Plan>(s);
+  }
+  return *plan;
+}
+
+// One image reduced with a plan made before; Arg: split (none, bbox, full),
+// median, threads.
 void BM_ReduceImage(benchmark::State& state) {
-  static const Plan plan(parameters());
+  const Plan& plan = plan_for(static_cast<Split>(state.range(0)));
   Image image;
   image.decode(file_bytes().data(), header());
-  const Statistic statistic = state.range(0) ? Statistic::median : Statistic::mean;
-  std::vector<Workspace> workspaces(static_cast<std::size_t>(state.range(1)));
+  const Statistic statistic = state.range(1) ? Statistic::median : Statistic::mean;
+  std::vector<Workspace> workspaces(static_cast<std::size_t>(state.range(2)));
   RunOptions options;
   options.statistic = statistic;
   for (auto _ : state) {
@@ -94,11 +111,14 @@ void BM_ReduceImage(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * std::int64_t{kSize} * kSize);
 }
 BENCHMARK(BM_ReduceImage)
-    ->ArgNames({"median", "threads"})
-    ->Args({0, 1})
-    ->Args({0, 2})
-    ->Args({1, 1})
-    ->Args({1, 2})
+    ->ArgNames({"split", "median", "threads"})
+    ->Args({0, 0, 1})
+    ->Args({0, 0, 2})
+    ->Args({0, 1, 2})
+    ->Args({1, 0, 1})
+    ->Args({1, 0, 2})
+    ->Args({1, 1, 2})
+    ->Args({2, 0, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

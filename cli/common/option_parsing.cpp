@@ -145,6 +145,8 @@ std::string with_option(const Error& error) {
       {Setting::limits, "--low V, --high V"},
       {Setting::azimuth, "--azimuth FROM:TO"},
       {Setting::cake, "--cake N"},
+      {Setting::cake_bins, "--cake-bins M"},
+      {Setting::split, "--split none|bbox|full"},
       {Setting::polarization, "--polarization P"},
       {Setting::calibrant, "--calibrant NAME or --calibrant-file FILE"},
   };

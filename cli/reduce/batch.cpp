@@ -128,8 +128,8 @@ std::string describe_corrections(const ReductionRequest& r) {
   if (c.solid_angle) parts.push_back("solid angle (cos^3)");
   if (c.polarization) parts.push_back(printf_string("polarization %g", *c.polarization));
   if (r.run.low || r.run.high) {
-    parts.push_back(printf_string("raw values kept from %g to %g",
-                                  r.run.low.value_or(-INFINITY), r.run.high.value_or(INFINITY)));
+    parts.push_back(printf_string("raw values kept from %g to %g", r.run.low.value_or(-INFINITY),
+                                  r.run.high.value_or(INFINITY)));
   }
   std::string joined;
   for (const std::string& part : parts) joined += (joined.empty() ? "" : ", ") + part;

@@ -70,11 +70,18 @@ struct CommandLine {
         ->group(out);
     add_whole(app, "--cake",
               "a whole number of azimuth bins, 1 to " + std::to_string(kMostAzimuthBins),
-              "also write the cake: the profile's radial bins in N azimuth bins over 0 to 360 "
-              "degrees (or the --azimuth sector), as a 32-bit float TIFF (.cake.tif, rows = "
-              "azimuth bins), its axes (.cake.txt) and a picture (.cake.png)",
+              "also write the cake: the profile's radial bins (or --cake-bins) in N azimuth bins "
+              "over 0 to 360 degrees (or the --azimuth sector), as a 32-bit float TIFF "
+              "(.cake.tif, rows = azimuth bins), its axes (.cake.txt) and a picture (.cake.png)",
               [o](long n) { o->request.azimuth_bins = n; })
         ->type_name("N")
+        ->group(out);
+    add_whole(app, "--cake-bins",
+              "a whole number of radial bins, 1 to " + std::to_string(kMostBins),
+              "the cake's radial bins over the profile's range (default: the profile's bins); a "
+              "cake is usually coarser",
+              [o](long n) { o->request.cake_bins = n; })
+        ->type_name("M")
         ->group(out);
     app.add_flag("--xye", o->write_xye,
                  "also write a three-column .xye (needs --error-model), as GSAS-II and TOPAS "
@@ -139,7 +146,21 @@ struct CommandLine {
                  return parse_pair(v, ':', true, &o->request.bins.low, &o->request.bins.high);
                })
         ->group(binning);
-    app.add_flag("--median", median, "per-bin median instead of the mean")->group(binning);
+    app.add_flag("--median", median,
+                 "per-bin median of the corrected values (weighted by each pixel's share) instead "
+                 "of the mean, sum(raw - dark) / sum(flat x solid angle x polarization)")
+        ->group(binning);
+    add_parsed(app, "--split", "none, bbox or full",
+               "how a pixel is binned: spread evenly over the interval its corners span (bbox, "
+               "the default, as pyFAI and Dioptas), by the area of its quadrilateral in each bin "
+               "(full: exact at the finest bins, slower), or whole in the bin of its centre "
+               "(none: the module's INTEGRATE, fastest; fine when a bin spans several pixels)",
+               [o](const std::string& v) {
+                 o->request.split = split_called(v);
+                 return true;
+               })
+        ->type_name("SPLIT")
+        ->group(binning);
     app.add_option("--mask", o->request.mask_file,
                    "mask of the image's size, PGM (P2, P5), FIT2D .msk, TIFF or EDF (as "
                    "pyFAI-calib2 and Dioptas write them); pixels that are not 0 in it are left out")

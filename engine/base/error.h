@@ -28,6 +28,8 @@ enum class Setting {
   limits,  // low and high
   azimuth,
   cake,
+  cake_bins,
+  split,
   polarization,
   shape,
   calibrant,
@@ -39,7 +41,8 @@ class Error : public std::runtime_error {
   // geometry that gives no angles); io: the system refused a read or a write.
   enum class Kind { data, io };
 
-  explicit Error(const std::string& message, Kind kind = Kind::data, Setting setting = Setting::none)
+  explicit Error(const std::string& message, Kind kind = Kind::data,
+                 Setting setting = Setting::none)
       : std::runtime_error(message), kind_(kind), setting_(setting) {}
   Error(const std::string& message, Setting setting) : Error(message, Kind::data, setting) {}
   Kind kind() const { return kind_; }

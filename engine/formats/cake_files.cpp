@@ -7,11 +7,11 @@
 namespace vokip {
 
 std::string format_cake_axes(const Profile& p, const std::string& input_name) {
-  const std::size_t m = p.centre.size();
+  const std::size_t m = p.cake.centre.size();
   std::string s = "vokip cake of " + input_name + ": " + std::to_string(p.cake.azimuth.count) +
                   " rows (azimuth bins) x " + std::to_string(m) + " columns (radial bins)\n";
   s += std::string("columns, ") + unit_name(p.unit) + ":";
-  for (double c : p.centre) s += printf_string(" %.8g", axis_value(p.unit, c));
+  for (double c : p.cake.centre) s += printf_string(" %.8g", axis_value(p.unit, c));
   s += "\nrows, azimuth chi in degrees:";
   for (int j = 0; j < p.cake.azimuth.count; ++j)
     s += printf_string(" %.8g", p.cake.azimuth.centre(j));
@@ -20,7 +20,7 @@ std::string format_cake_axes(const Profile& p, const std::string& input_name) {
 }
 
 std::vector<std::uint8_t> encode_cake_tiff(const Profile& p, const std::string& input_name) {
-  const std::size_t m = p.centre.size();
+  const std::size_t m = p.cake.centre.size();
   const int rows = p.cake.azimuth.count;
   if (rows < 1 || m < 1) throw Error("no cake to write");
   TiffMemory memory;

@@ -66,7 +66,7 @@ std::string format_xye(const Profile& p) {
 
 std::string format_chi(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
   std::size_t points = 0;
-  for (std::int64_t c : p.count) points += c > 0;
+  for (double c : p.count) points += c > 0;
   // FIT2D's axis lines: 2-theta, or Q in 1/A with the wavelength after the
   // word Q, as GSAS-II reads it; the radius has no angle and stays in mm.
   const bool in_q =
@@ -99,6 +99,7 @@ std::string format_csv(const Profile& p, const Geometry& g) {
   const std::optional<double> wavelength = g.wavelength_angstrom;
   std::string s = angles ? "bin,two_theta_deg" : "bin,r_mm";
   if (angles && wavelength) s += ",q_inv_angstrom,d_angstrom";
+  // With split pixels a bin's count is the sum of its pixels' shares.
   s += median ? ",count,median,variance_about_median,mean_absolute_deviation"
               : ",count,mean,variance,dispersion,standard_error";
   s += has_sigma(p) ? ",sigma\n" : "\n";
@@ -113,13 +114,13 @@ std::string format_csv(const Profile& p, const Geometry& g) {
     } else {
       s += printf_string("%zu,%.8g", i, p.centre[i]);
     }
-    s += printf_string(",%lld", static_cast<long long>(p.count[i]));
+    s += printf_string(",%.10g", p.count[i]);
     if (p.count[i] == 0) {
       s += median ? ",,," : ",,,,";
       if (has_sigma(p)) s += ",";
     } else {
       s += printf_string(",%.10g,%.10g,%.10g", p.value[i], p.variance[i], p.spread[i]);
-      if (!median) s += printf_string(",%.10g", std::sqrt(p.variance[i] / p.count[i]));
+      if (!median) s += printf_string(",%.10g", p.standard_error[i]);
       if (has_sigma(p)) s += printf_string(",%.10g", p.sigma[i]);
     }
     s += "\n";

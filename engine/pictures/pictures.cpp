@@ -276,7 +276,7 @@ std::vector<std::uint8_t> profile_png(const Profile& p, const std::string& title
 std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
   const Cake& cake = p.cake;
   if (cake.empty()) throw Error("no cake to draw");
-  const int columns = static_cast<int>(p.centre.size()), rows = cake.azimuth.count;
+  const int columns = static_cast<int>(cake.centre.size()), rows = cake.azimuth.count;
   std::vector<double> positive;
   for (double v : cake.value) {
     if (v > 0) positive.push_back(v);
@@ -312,8 +312,8 @@ std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
   cairo_pattern_set_filter(cairo_get_source(c), CAIRO_FILTER_NEAREST);
   cairo_paint(c);
   cairo_restore(c);
-  double x_low = axis_value(p.unit, p.centre.front() - p.bin_width / 2);
-  double x_high = axis_value(p.unit, p.centre.back() + p.bin_width / 2);
+  double x_low = axis_value(p.unit, cake.centre.front() - cake.bin_width / 2);
+  double x_high = axis_value(p.unit, cake.centre.back() + cake.bin_width / 2);
   const bool reversed = x_low > x_high;
   if (reversed) std::swap(x_low, x_high);
   canvas.text(left, 30, title);

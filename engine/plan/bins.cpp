@@ -56,17 +56,24 @@ BinLayout lay_out_bins(const BinRequest& r, double data_low, double data_high,
   return layout;
 }
 
-std::vector<std::int64_t> bin_starts(const BinLayout& layout, const EdgeSearch& search) {
+std::vector<double> bin_edges(const BinLayout& layout) {
   const std::int64_t m = static_cast<std::int64_t>(layout.centres.size());
   // Bin i's lower edge: the outer lower edge for the first, the upper edge
   // of the bin before for the others; the last bin's upper edge ends them.
-  std::vector<std::int64_t> starts(static_cast<std::size_t>(m) + 1);
-  starts[0] = search(layout.lower);
-  starts[m] = search(layout.upper);
+  std::vector<double> edges(static_cast<std::size_t>(m) + 1);
+  edges[0] = layout.lower;
+  edges[m] = layout.upper;
   if (m > 1) {
     const bin_scanner scanner(nullptr, 0, layout.centres.data(), m);
-    for (std::int64_t i = 1; i < m; ++i) starts[i] = search(scanner.upper_edge(i - 1));
+    for (std::int64_t i = 1; i < m; ++i) edges[i] = scanner.upper_edge(i - 1);
   }
+  return edges;
+}
+
+std::vector<std::int64_t> bin_starts(const BinLayout& layout, const EdgeSearch& search) {
+  const std::vector<double> edges = bin_edges(layout);
+  std::vector<std::int64_t> starts(edges.size());
+  for (std::size_t i = 0; i < edges.size(); ++i) starts[i] = search(edges[i]);
   return starts;
 }
 

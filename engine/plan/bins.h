@@ -37,6 +37,11 @@ struct BinLayout {
 BinLayout lay_out_bins(const BinRequest& request, double data_low, double data_high,
                        std::int64_t default_count);
 
+// The m + 1 edges of the bins: the layout's outer lower edge, each bin's
+// upper edge in the module's bin partition (bin_scanner), and the outer
+// upper edge last.
+std::vector<double> bin_edges(const BinLayout& layout);
+
 // Where an edge falls among ascending keys: the position of the first key
 // that is not below it (a key on an edge belongs above it), or the count.
 using EdgeSearch = std::function<std::int64_t(double edge)>;

@@ -135,7 +135,7 @@ class Radial {
 bool PlanParameters::operator==(const PlanParameters& o) const {
   return width == o.width && height == o.height && geometry == o.geometry && mask == o.mask &&
          sector == o.sector && bins == o.bins && unit == o.unit && corrections == o.corrections &&
-         azimuth_bins == o.azimuth_bins;
+         azimuth_bins == o.azimuth_bins && cake_bins == o.cake_bins && split == o.split;
 }
 
 Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
@@ -171,6 +171,17 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
     sector.emplace(*parameters.sector);
   Radial radial(parameters);
   const LabFrame lab(g);
+  // A split pixel is placed by its centre's key, and for the cake and full
+  // splitting by its azimuth too.
+  const bool split = parameters.split != Split::none;
+  const bool with_chi = split && (parameters.azimuth_bins > 0 || parameters.split == Split::full);
+  auto key_of = [&](double position) {
+    return follows_two_theta(parameters.unit)
+               ? key_of_two_theta(parameters.unit, position, g.wavelength_angstrom)
+               : position;
+  };
+  if (split) centre_keys_.assign(static_cast<std::size_t>(n), std::nan(""));
+  if (with_chi) centre_chi_.assign(static_cast<std::size_t>(n), 0.0f);
 
   // Which pixels take part, and the cell of each member's radial position.
   std::vector<std::uint32_t> masked, off_sector, without_angle;
@@ -184,7 +195,7 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
     const std::size_t block = static_cast<std::size_t>(rows) * parameters.width;
     positions.resize(block);
     radial.rows(first, rows, positions.data());
-    if (sector) {
+    if (sector || with_chi) {
       chi.resize(block);
       for (int r = 0; r < rows; ++r)
         lab.chi_row(first + r, parameters.width, chi.data() + r * parameters.width);
@@ -203,6 +214,8 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         cells[p] = static_cast<std::uint16_t>(cell);
         ++cell_members[cell];
         ++members_;
+        if (split) centre_keys_[p] = key_of(positions[k]);
+        if (with_chi) centre_chi_[p] = static_cast<float>(chi[k]);
       }
     }
     first += rows;
@@ -246,11 +259,7 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         radix_sort_by_key(part.data(), scratch.data(), part.size(),
                           [](const Member& m) { return m.radial_bits; });
         for (const Member& m : part) {
-          const double position = from_ordered_bits(m.radial_bits);
-          const double key =
-              follows_two_theta(parameters.unit)
-                  ? key_of_two_theta(parameters.unit, position, g.wavelength_angstrom)
-                  : position;
+          const double key = key_of(from_ordered_bits(m.radial_bits));
           if (placed % kKeySampleStep == 0 || placed == members_ - 1) key_samples_.push_back(key);
           order_[placed++] = m.pixel;
         }
@@ -260,26 +269,36 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   }
   cells = decltype(cells)();
 
-  // Each member's correction, in the members' order.
-  if (corrections.any_factor()) {
-    factors_.resize(static_cast<std::size_t>(members_));
-    for (std::int64_t i = 0; i < members_; ++i) {
-      const std::uint32_t p = order_[i];
-      const LabFrame::Pixel at = lab.at(p % parameters.width, p / parameters.width);
-      double factor = flat ? flat[p] : 1.0;
-      if (corrections.solid_angle) factor *= at.cos_normal * at.cos_normal * at.cos_normal;
-      if (corrections.polarization) {
-        const double cos2 = at.cos_two_theta * at.cos_two_theta;
-        factor *= (1 + cos2 - *corrections.polarization * at.cos_two_chi * (1 - cos2)) / 2;
-      }
-      factors_[i] = 1 / factor;
+  // Each member's normalisation and dark, in the members' order, or per
+  // pixel when pixels are split (their order is the image's then).
+  auto norm_of = [&](std::uint32_t p) {
+    const LabFrame::Pixel at = lab.at(p % parameters.width, p / parameters.width);
+    double norm = flat ? flat[p] : 1.0;
+    if (corrections.solid_angle) norm *= at.cos_normal * at.cos_normal * at.cos_normal;
+    if (corrections.polarization) {
+      const double cos2 = at.cos_two_theta * at.cos_two_theta;
+      norm *= (1 + cos2 - *corrections.polarization * at.cos_two_chi * (1 - cos2)) / 2;
     }
+    return norm;
+  };
+  if (corrections.any_factor() && split) {
+    pixel_norms_.assign(static_cast<std::size_t>(n), 0.0f);
+    for (std::int64_t i = 0; i < members_; ++i) {
+      pixel_norms_[order_[i]] = static_cast<float>(norm_of(order_[i]));
+    }
+  } else if (corrections.any_factor()) {
+    norms_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t i = 0; i < members_; ++i) norms_[i] = norm_of(order_[i]);
   }
-  if (dark) {
+  if (dark && split) {
+    pixel_darks_.assign(dark, dark + n);
+  } else if (dark) {
     darks_.resize(static_cast<std::size_t>(members_));
     for (std::int64_t i = 0; i < members_; ++i) darks_[i] = dark[order_[i]];
   }
-  if (parameters.azimuth_bins > 0) group_by_azimuth(lab);
+  if (parameters.azimuth_bins > 0) lay_out_azimuth();
+  if (parameters.azimuth_bins > 0 && !split) group_by_azimuth(lab);
+  if (split) find_corners(with_chi);
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());
   std::copy(masked.begin(), masked.end(), order_.begin() + members_);
@@ -287,7 +306,7 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   std::copy(without_angle.begin(), without_angle.end(), order_.begin() + off_sector_end_);
 }
 
-void Plan::group_by_azimuth(const LabFrame& lab) {
+void Plan::lay_out_azimuth() {
   // Over the sector, or the whole circle.
   AzimuthBins& bins = azimuth_bins_;
   bins.count = parameters_.azimuth_bins;
@@ -298,6 +317,10 @@ void Plan::group_by_azimuth(const LabFrame& lab) {
     span = parameters_.sector->to_deg - parameters_.sector->from_deg;
   }
   bins.width_deg = span / bins.count;
+}
+
+void Plan::group_by_azimuth(const LabFrame& lab) {
+  const AzimuthBins& bins = azimuth_bins_;
   double from = std::fmod(bins.from_deg, 360.0);
   if (from < 0) from += 360;
 
@@ -325,13 +348,51 @@ void Plan::group_by_azimuth(const LabFrame& lab) {
   }
   cake_pixels_.resize(static_cast<std::size_t>(members_));
   for (std::int64_t k = 0; k < members_; ++k) cake_pixels_[k] = order_[cake_members_[k]];
-  if (!factors_.empty()) {
-    cake_factors_.resize(static_cast<std::size_t>(members_));
-    for (std::int64_t k = 0; k < members_; ++k) cake_factors_[k] = factors_[cake_members_[k]];
+  if (!norms_.empty()) {
+    cake_norms_.resize(static_cast<std::size_t>(members_));
+    for (std::int64_t k = 0; k < members_; ++k) cake_norms_[k] = norms_[cake_members_[k]];
   }
   if (!darks_.empty()) {
     cake_darks_.resize(static_cast<std::size_t>(members_));
     for (std::int64_t k = 0; k < members_; ++k) cake_darks_[k] = darks_[cake_members_[k]];
+  }
+}
+
+void Plan::find_corners(bool with_chi) {
+  // Corner (c, r) of the image is the centre of pixel (c, r) of a grid one
+  // larger whose beam centre lies half a pixel further on.
+  PlanParameters grid = parameters_;
+  grid.width += 1;
+  grid.height += 1;
+  grid.geometry.center_x_px += 0.5;
+  grid.geometry.center_y_px += 0.5;
+  Radial radial(grid);
+  const LabFrame lab(grid.geometry);
+  const std::size_t corners = static_cast<std::size_t>(grid.width) * grid.height;
+  corner_keys_.resize(corners);
+  if (with_chi) corner_chi_.resize(corners);
+  const std::optional<double> wavelength = grid.geometry.wavelength_angstrom;
+  std::vector<double> chi(static_cast<std::size_t>(grid.width));
+  for (int first = 0; first < grid.height; first += kRowsPerBlock) {
+    const int rows = std::min(kRowsPerBlock, grid.height - first);
+    double* keys = corner_keys_.data() + static_cast<std::size_t>(first) * grid.width;
+    radial.rows(first, rows, keys);
+    if (follows_two_theta(grid.unit)) {
+      for (std::size_t k = 0; k < static_cast<std::size_t>(rows) * grid.width; ++k) {
+        keys[k] = key_of_two_theta(grid.unit, keys[k], wavelength);
+      }
+    }
+    for (int r = first; with_chi && r < first + rows; ++r) {
+      lab.chi_row(r, grid.width, chi.data());
+      std::copy(chi.begin(), chi.end(),
+                corner_chi_.begin() + static_cast<std::ptrdiff_t>(r) * grid.width);
+    }
+  }
+  const FootprintMap map = footprints();
+  for (std::int64_t i = 0; i < members_; ++i) {
+    double low = 0, high = 0;
+    map.key_interval(order_[i], map.corner_of(order_[i]), &low, &high);
+    largest_half_width_ = std::max(largest_half_width_, high - centre_keys_[order_[i]]);
   }
 }
 
@@ -377,6 +438,11 @@ double Plan::member_key(std::int64_t member) const {
   return key;
 }
 
+std::int64_t Plan::first_member_not_below(double key) const {
+  MemberKeys member_keys(parameters_, order_.data());
+  return first_not_below(key, member_keys);
+}
+
 std::int64_t Plan::first_not_below(double edge, MemberKeys& member_keys) const {
   if (members_ == 0) return 0;
   // The first sample not below the edge; the first member not below it lies
@@ -402,18 +468,33 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
   auto made = std::make_shared<Binning>();
   made->layout = lay_out_bins(parameters_.bins, low_key, high_key, default_bin_count_);
   MemberKeys member_keys(parameters_, order_.data());
-  made->starts =
-      bin_starts(made->layout, [&](double edge) { return first_not_below(edge, member_keys); });
+  auto search = [&](double edge) { return first_not_below(edge, member_keys); };
+  made->starts = bin_starts(made->layout, search);
+  made->edges = Edges(bin_edges(made->layout));
   if (azimuth_bins_.count > 0) {
+    made->cake_layout = made->layout;
+    if (parameters_.cake_bins) {
+      // The cake's own count over the profile's range.
+      BinRequest cake;
+      cake.count = parameters_.cake_bins;
+      cake.low = made->layout.centres.front() - made->layout.width / 2;
+      cake.high = made->layout.centres.back() + made->layout.width / 2;
+      made->cake_layout = lay_out_bins(cake, low_key, high_key, 1);
+    }
+    made->cake_edges = Edges(bin_edges(made->cake_layout));
+  }
+  if (azimuth_bins_.count > 0 && parameters_.split == Split::none) {
     // A group's members come in the members' order, so its radial bins
     // start at the first of its members from each bin's start on.
-    const std::size_t m = made->layout.centres.size();
+    const std::vector<std::int64_t> starts =
+        parameters_.cake_bins ? bin_starts(made->cake_layout, search) : made->starts;
+    const std::size_t m = made->cake_layout.centres.size();
     made->cake_starts.resize(static_cast<std::size_t>(azimuth_bins_.count) * (m + 1));
     for (int j = 0; j < azimuth_bins_.count; ++j) {
       std::int64_t position = cake_group_starts_[j];
       const std::int64_t end = cake_group_starts_[j + 1];
       for (std::size_t b = 0; b <= m; ++b) {
-        while (position < end && cake_members_[position] < made->starts[b]) ++position;
+        while (position < end && cake_members_[position] < starts[b]) ++position;
         made->cake_starts[j * (m + 1) + b] = position;
       }
     }

@@ -16,6 +16,7 @@
 #include "engine/geometry/units.h"
 #include "engine/memory/huge_pages.h"
 #include "engine/plan/bins.h"
+#include "engine/plan/footprints.h"
 #include "engine/profile/profile.h"
 
 namespace vokip {
@@ -56,8 +57,11 @@ struct PlanParameters {
   Unit unit = Unit::two_theta_deg;
   Corrections corrections;
   // The cake: this many bins of the azimuth chi, over the sector or 0 to
-  // 360 degrees, each binned radially like the profile; 0 for none.
+  // 360 degrees, each binned radially like the profile, or in cake_bins
+  // radial bins over the profile's range; 0 for none.
   int azimuth_bins = 0;
+  std::optional<std::int64_t> cake_bins;
+  Split split = Split::none;
 
   // Masks compare by identity: a run reads each mask file once.
   bool operator==(const PlanParameters& o) const;
@@ -68,8 +72,13 @@ struct PlanParameters {
 struct Binning {
   BinLayout layout;
   std::vector<std::int64_t> starts;  // bins + 1 positions in the plan's member order
-  // With a cake: for azimuth bin j, (bins + 1) positions in the plan's cake
-  // order where its radial bins start, from cake_starts[j * (bins + 1)].
+  Edges edges;                       // the bins' edges, those of the module's partition
+  // With a cake: its radial bins (the profile's, or its own count over the
+  // same range) and, without splitting, for azimuth bin j the (radial bins
+  // + 1) positions in the plan's cake order where its radial bins start,
+  // from cake_starts[j * (radial bins + 1)].
+  BinLayout cake_layout;
+  Edges cake_edges;
   std::vector<std::int64_t> cake_starts;
 };
 
@@ -98,9 +107,12 @@ class Plan {
   // keys: they are computed again, exactly as the sort saw them, when asked for.
   void member_keys(std::int64_t first, std::int64_t count, double* keys) const;
   double member_key(std::int64_t member) const;
-  // Per member, in the same order: 1 / (flat x solid angle x polarization),
-  // and the dark's value; null when not corrected.
-  const double* inverse_factors() const { return factors_.empty() ? nullptr : factors_.data(); }
+  // The first member whose key is not below the key, or the member count.
+  std::int64_t first_member_not_below(double key) const;
+  // Per member, in the same order: the normalisation flat x solid angle x
+  // polarization, and the dark's value; null when not corrected. Plans that
+  // split pixels keep them per pixel instead (pixel_norms, pixel_darks).
+  const double* norms() const { return norms_.empty() ? nullptr : norms_.data(); }
   const float* darks() const { return darks_.empty() ? nullptr : darks_.data(); }
 
   // With a cake: its azimuth bins, and the members grouped by azimuth bin,
@@ -111,10 +123,23 @@ class Plan {
   const AzimuthBins& azimuth_bins() const { return azimuth_bins_; }
   const std::vector<std::int64_t>& cake_group_starts() const { return cake_group_starts_; }
   const std::uint32_t* cake_pixels() const { return cake_pixels_.data(); }
-  const double* cake_inverse_factors() const {
-    return cake_factors_.empty() ? nullptr : cake_factors_.data();
-  }
+  const double* cake_norms() const { return cake_norms_.empty() ? nullptr : cake_norms_.data(); }
   const float* cake_darks() const { return cake_darks_.empty() ? nullptr : cake_darks_.data(); }
+
+  // With splitting, per pixel in the image's order: its centre's key (NaN
+  // for a pixel that does not take part), its normalisation and dark (null
+  // when not corrected); and the footprint of pixel (column, row) on the
+  // keys' axis and, for the cake and full splitting, around the beam.
+  const double* centre_keys() const { return centre_keys_.data(); }
+  const float* pixel_norms() const { return pixel_norms_.empty() ? nullptr : pixel_norms_.data(); }
+  const float* pixel_darks() const { return pixel_darks_.empty() ? nullptr : pixel_darks_.data(); }
+  FootprintMap footprints() const {
+    return {parameters_.width, centre_keys_.data(), corner_keys_.data(),
+            centre_chi_.empty() ? nullptr : centre_chi_.data(),
+            corner_chi_.empty() ? nullptr : corner_chi_.data()};
+  }
+  // The largest d of any member: a member's footprint lies within it of its centre.
+  double largest_half_width() const { return largest_half_width_; }
 
   // The pixels left out for good, by reason (the first that applies), each
   // in ascending order. Masked includes pixels of a flat that is not
@@ -131,7 +156,10 @@ class Plan {
   std::shared_ptr<const Binning> binning(double low_key, double high_key) const;
 
  private:
+  void lay_out_azimuth();
   void group_by_azimuth(const LabFrame& lab);
+  // The corners' keys (and chi) of every pixel, for splitting.
+  void find_corners(bool with_chi);
   // The first member whose key is not below the edge, or the member count;
   // member_keys computes the keys it needs.
   std::int64_t first_not_below(double edge, MemberKeys& member_keys) const;
@@ -143,13 +171,18 @@ class Plan {
   // edge falls among the members is found among these, then among the keys
   // of the few members between two of them.
   std::vector<double> key_samples_;
-  std::vector<double, HugePageAllocator<double>> factors_;
+  std::vector<double, HugePageAllocator<double>> norms_;
   std::vector<float, HugePageAllocator<float>> darks_;
+  // Splitting: per pixel, and per corner ((width + 1) x (height + 1)).
+  std::vector<double, HugePageAllocator<double>> centre_keys_, corner_keys_;
+  std::vector<float, HugePageAllocator<float>> centre_chi_, corner_chi_;
+  std::vector<float, HugePageAllocator<float>> pixel_norms_, pixel_darks_;
+  double largest_half_width_ = 0;
   AzimuthBins azimuth_bins_;
   // Each cake position's member, for placing the radial bins' starts.
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> cake_members_;
   std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> cake_pixels_;
-  std::vector<double, HugePageAllocator<double>> cake_factors_;
+  std::vector<double, HugePageAllocator<double>> cake_norms_;
   std::vector<float, HugePageAllocator<float>> cake_darks_;
   std::vector<std::int64_t> cake_group_starts_;
   std::int64_t members_ = 0, masked_end_ = 0, off_sector_end_ = 0;

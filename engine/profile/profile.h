@@ -9,13 +9,19 @@
 
 namespace vokip {
 
+// A bin's intensity: the mean, the sum of its pixels' signals (raw - dark)
+// over the sum of their normalisations (flat x solid angle x polarization),
+// each pixel counted with the share of it in the bin; or the median of its
+// pixels' corrected values (signal / normalisation), each weighted by its
+// share.
 enum class Statistic { mean, median };
 
 // How a bin's standard error is estimated: not at all; from counting
-// statistics (a pixel's variance is its raw count, plus the dark's value
-// when one is subtracted, over its correction factor squared: sigma =
-// sqrt(sum of variances) / count); or from the spread of the bin's values
-// about their mean or median (sigma = sqrt(variance / count)).
+// statistics (a pixel's variance is its raw count plus the dark's value:
+// sigma = sqrt(sum of share^2 x variance) / sum of share x normalisation);
+// or from the spread of the bin's corrected values about their mean or
+// median (the standard error of a weighted mean: sqrt(variance x sum of
+// weight^2) / sum of weights).
 enum class ErrorModel { none, poisson, azimuthal };
 
 const char* statistic_name(Statistic statistic);
@@ -39,11 +45,14 @@ struct AzimuthBins {
   double centre(int j) const { return from_deg + (j + 0.5) * width_deg; }
 };
 
-// The cake: the radial bins of the profile in every azimuth bin.
+// The cake: radial bins (the profile's, or fewer over the same range) in
+// every azimuth bin.
 struct Cake {
   AzimuthBins azimuth;
+  std::vector<double> centre;  // the radial bins' centres, in the profile's keys
+  double bin_width = 0;
   std::vector<double> value;  // azimuth bins x radial bins, row j for azimuth bin j; NaN when empty
-  std::vector<std::int64_t> count;  // pixels per cell
+  std::vector<double> count;  // pixels per cell (their shares, when pixels are split)
   bool empty() const { return azimuth.count == 0; }
 };
 
@@ -51,11 +60,12 @@ struct Profile {
   Unit unit = Unit::two_theta_deg;
   Statistic statistic = Statistic::mean;
   std::vector<double> centre;
-  std::vector<std::int64_t> count;  // pixels per bin
-  std::vector<double> value;        // mean or median; NaN for an empty bin
-  std::vector<double> variance;     // sample variance, or variance about the median
-  std::vector<double> spread;       // dispersion sum((v - mean)^2) / mean, or mean |v - median|
-  std::vector<double> sigma;        // standard error of the value; empty without an error model
+  std::vector<double> count;     // pixels per bin (the sum of their shares, when pixels are split)
+  std::vector<double> value;     // mean or median; NaN for an empty bin
+  std::vector<double> variance;  // sample variance, or variance about the median
+  std::vector<double> spread;    // dispersion sum((v - mean)^2) / mean, or mean |v - median|
+  std::vector<double> standard_error;  // sqrt(variance x sum of weight^2) / sum of weights
+  std::vector<double> sigma;           // standard error of the value; empty without an error model
   ErrorModel error_model = ErrorModel::none;
   double bin_width = 0;
   PixelTally pixels;

@@ -64,6 +64,8 @@ PlanParameters plan_parameters(const ReductionRequest& request, int width, int h
   parameters.unit = request.unit;
   parameters.corrections = request.corrections;
   parameters.azimuth_bins = static_cast<int>(request.azimuth_bins.value_or(0));
+  parameters.cake_bins = request.cake_bins;
+  parameters.split = request.split;
   return parameters;
 }
 

@@ -32,6 +32,13 @@ void check_request(const ReductionRequest& r) {
     throw Error("a cake has 1 to " + std::to_string(kMostAzimuthBins) + " azimuth bins",
                 Setting::cake);
   }
+  if (r.cake_bins && !r.azimuth_bins) {
+    throw Error("the cake's radial bins need a cake", Setting::cake);
+  }
+  if (r.cake_bins && (*r.cake_bins < 1 || *r.cake_bins > kMostBins)) {
+    throw Error("the cake's radial bins must be 1 to " + std::to_string(kMostBins),
+                Setting::cake_bins);
+  }
   const std::optional<double>& p = r.corrections.polarization;
   if (p && !(*p >= -1 && *p <= 1)) {
     throw Error("the polarization factor must lie from -1 to 1", Setting::polarization);
@@ -74,6 +81,14 @@ Unit unit_called(const std::string& name) {
     throw Error("the unit '" + name + "' is not one of " + unit_names(), Setting::unit);
   }
   return *unit;
+}
+
+Split split_called(const std::string& name) {
+  if (name == "none") return Split::none;
+  if (name == "bbox") return Split::bbox;
+  if (name == "full") return Split::full;
+  throw Error("the pixel splitting '" + name + "' is not one of none, bbox or full",
+              Setting::split);
 }
 
 ErrorModel error_model_called(const std::string& name) {

@@ -44,9 +44,11 @@ struct ReductionRequest {
   // The dark and the flat are read from their files, or given in corrections.
   std::string dark_file, flat_file;
   Corrections corrections;
-  RunOptions run;  // statistic, error model, limits
+  RunOptions run;                    // statistic, error model, limits
+  Split split = Split::bbox;         // pixels spread over the bins they cover, as pyFAI's default
   std::optional<long> azimuth_bins;  // a cake of this many azimuth bins
-  bool image_picture = false;  // a picture of each image (pictures.h), as PNG
+  std::optional<long> cake_bins;     // and radial bins (default: the profile's)
+  bool image_picture = false;        // a picture of each image (pictures.h), as PNG
 
   // Every image must be of this shape; with one_shape, of the first one's.
   std::optional<ImageShape> shape;
@@ -61,9 +63,11 @@ void check_request(const ReductionRequest& request);
 // file that cannot be read.
 ReductionRequest with_files_read(ReductionRequest request);
 
-// The unit or error model of a name (unit_named's names; none, poisson,
-// azimuthal). Throws Error naming the names there are.
+// The unit, error model or splitting of a name (unit_named's names; none,
+// poisson, azimuthal; none, bbox, full). Throws Error naming the names there
+// are.
 Unit unit_called(const std::string& name);
 ErrorModel error_model_called(const std::string& name);
+Split split_called(const std::string& name);
 
 }  // namespace vokip

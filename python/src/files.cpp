@@ -3,9 +3,9 @@
 #include "engine/formats/files.h"
 
 #include "arrays.h"
+#include "engine/formats/image.h"
 #include "engine/formats/mar345.h"
 #include "engine/memory/huge_pages.h"
-#include "engine/formats/image.h"
 
 namespace vokip::python {
 

@@ -60,6 +60,8 @@ std::string with_keyword(const vokip::Error& e) {
       {Setting::limits, "low=, high="},
       {Setting::azimuth, "azimuth="},
       {Setting::cake, "cake="},
+      {Setting::cake_bins, "cake_bins="},
+      {Setting::split, "split="},
       {Setting::polarization, "polarization="},
       {Setting::shape, "shape=, or a Reducer for each image size"},
   };

@@ -1,6 +1,8 @@
 // vokip.Reducer: the engine's reduction with a plan kept from image to
 // image, for images handed over as arrays or read from MAR345 files, and
 // the Profile it returns.
+#include "engine/run/reducer.h"
+
 #include <pybind11/stl.h>
 
 #include <cmath>
@@ -13,16 +15,14 @@
 #include "arrays.h"
 #include "engine/formats/image.h"
 #include "engine/geometry/units.h"
-#include "engine/run/reducer.h"
 
 namespace vokip::python {
 
 namespace {
 
-// The cake as NumPy arrays: rows of azimuth bins, columns of the profile's
-// radial bins.
+// The cake as NumPy arrays: rows of azimuth bins, columns of radial bins.
 struct PyCake {
-  py::array azimuth, intensity, count;
+  py::array radial, azimuth, intensity, count;
   double azimuth_width = 0;
 };
 
@@ -49,8 +49,13 @@ PyProfile to_python(Profile&& p) {
     const AzimuthBins& a = p.cake.azimuth;
     std::vector<double> azimuth(static_cast<std::size_t>(a.count));
     for (int j = 0; j < a.count; ++j) azimuth[j] = a.centre(j);
-    const std::vector<py::ssize_t> cells = {a.count, static_cast<py::ssize_t>(radial.size())};
+    std::vector<double> cake_radial(p.cake.centre.size());
+    for (std::size_t i = 0; i < cake_radial.size(); ++i) {
+      cake_radial[i] = axis_value(p.unit, p.cake.centre[i]);
+    }
+    const std::vector<py::ssize_t> cells = {a.count, static_cast<py::ssize_t>(cake_radial.size())};
     PyCake cake;
+    cake.radial = adopt(std::move(cake_radial));
     cake.azimuth = adopt(std::move(azimuth));
     cake.intensity = adopt(std::move(p.cake.value), cells);
     cake.count = adopt(std::move(p.cake.count), cells);
@@ -231,8 +236,8 @@ std::unique_ptr<Reducer> make_reducer(
     const py::object& range, const std::string& unit, bool median, const py::object& mask,
     const py::object& azimuth, const py::object& low, const py::object& high,
     const py::object& dark, const py::object& flat, const py::object& polarization,
-    bool solid_angle, const py::object& error_model, const py::object& cake,
-    const py::object& shape, int threads) {
+    bool solid_angle, const py::object& error_model, const std::string& split,
+    const py::object& cake, const py::object& cake_bins, const py::object& shape, int threads) {
   // The keywords into the engine's request, which checks them.
   ReductionRequest r;
   GeometryOverrides& g = r.geometry;
@@ -268,9 +273,8 @@ std::unique_ptr<Reducer> make_reducer(
   }
   r.run.low = number("low", low);
   r.run.high = number("high", high);
-  for (const auto& [object, path, image] :
-       {std::tuple{&dark, &r.dark_file, &r.corrections.dark},
-        std::tuple{&flat, &r.flat_file, &r.corrections.flat}}) {
+  for (const auto& [object, path, image] : {std::tuple{&dark, &r.dark_file, &r.corrections.dark},
+                                            std::tuple{&flat, &r.flat_file, &r.corrections.flat}}) {
     if (is_path(*object)) {
       *path = path_of(*object);
     } else if (!object->is_none()) {
@@ -279,8 +283,11 @@ std::unique_ptr<Reducer> make_reducer(
   }
   r.corrections.polarization = number("polarization", polarization);
   r.corrections.solid_angle = solid_angle;
-  if (!error_model.is_none()) r.run.error_model = error_model_called(error_model.cast<std::string>());
+  if (!error_model.is_none())
+    r.run.error_model = error_model_called(error_model.cast<std::string>());
+  r.split = split_called(split);
   if (!cake.is_none()) r.azimuth_bins = index(cake).cast<long>();
+  if (!cake_bins.is_none()) r.cake_bins = index(cake_bins).cast<long>();
 
   if (!shape.is_none()) {
     const std::vector<py::ssize_t> dims = shape_of(shape);
@@ -295,15 +302,19 @@ std::unique_ptr<Reducer> make_reducer(
 }  // namespace
 
 void bind_reducer(py::module_& m) {
-  py::class_<PyCake>(m, "Cake", R"(The profile's radial bins in every azimuth bin.
+  py::class_<PyCake>(m, "Cake", R"(Radial bins in every azimuth bin.
 
 intensity and count have one row per azimuth bin and one column per radial
-bin of the profile (its radial array); a cell without pixels is NaN.)")
+bin (the cake's radial array: the profile's bins, or cake_bins of them over
+the same range); a cell without pixels is NaN.)")
+      .def_readonly("radial", &PyCake::radial,
+                    "the radial bins' centres on the unit's axis (the profile's unless cake_bins)")
       .def_readonly("azimuth", &PyCake::azimuth, "the azimuth bins' centres, degrees")
       .def_readonly("azimuth_width", &PyCake::azimuth_width, "the azimuth bins' width, degrees")
       .def_readonly("intensity", &PyCake::intensity,
                     "each cell's mean (or median) corrected value, azimuth bins x radial bins")
-      .def_readonly("count", &PyCake::count, "pixels per cell (int64)")
+      .def_readonly("count", &PyCake::count,
+                    "pixels per cell; with split pixels the sum of their shares (float64)")
       .def("__repr__", [](const PyCake& c) {
         return "<vokip.Cake: " + std::to_string(py::len(c.azimuth)) + " azimuth bins>";
       });
@@ -318,7 +329,8 @@ Iterating gives (radial, intensity, sigma, count), so that
                     "each bin's mean (or median) corrected value; NaN for a bin without pixels")
       .def_readonly("sigma", &PyProfile::sigma,
                     "each bin's standard error from the error model; None without one")
-      .def_readonly("count", &PyProfile::count, "pixels per bin (int64)")
+      .def_readonly("count", &PyProfile::count,
+                    "pixels per bin; with split pixels the sum of their shares (float64)")
       .def_readonly("variance", &PyProfile::variance,
                     "the sample variance of each bin's values, or their variance about the median")
       .def_readonly("spread", &PyProfile::spread,
@@ -350,7 +362,8 @@ Reducer(*, poni=None, distance=None, center=None, pixel_size=None, tilt=None,
         tilt_direction=None, wavelength=None, bins=None, bin_width=None,
         range=None, unit='2th_deg', median=False, mask=None, azimuth=None,
         low=None, high=None, dark=None, flat=None, polarization=None,
-        solid_angle=True, error_model=None, cake=None, shape=None, threads=2)
+        solid_angle=True, error_model=None, split='bbox', cake=None,
+        cake_bins=None, shape=None, threads=2)
 
 Each keyword is the vokip-reduce option of the same name, and equal options
 give equal profiles:
@@ -366,7 +379,9 @@ give equal profiles:
                   one bin per pixel of radius to the farthest corner)
   range           (low, high) in the unit, either end None for the data's
   unit            '2th_deg', 'q_nm^-1', 'q_A^-1', 'r_mm' or 'd_A'
-  median          each bin's median instead of its mean
+  median          each bin's median of corrected values (weighted by each
+                  pixel's share) instead of its mean, sum(raw - dark) /
+                  sum(flat x solid angle x polarization)
   mask            a mask file (PGM, FIT2D .msk, TIFF or EDF) or an array of the image's
                   shape; pixels that are not 0 in it are left out
   azimuth         (from, to): keep pixels whose azimuth chi lies in it, deg
@@ -376,8 +391,11 @@ give equal profiles:
   polarization    pyFAI's P, -1 to 1
   solid_angle     divide by cos^3 of the ray's angle to the plate's normal
   error_model     None, 'poisson' or 'azimuthal': adds sigma
+  split           'bbox' (pyFAI's default), 'full' or 'none': how a pixel is
+                  spread over the bins it covers
   cake            the cake: the radial bins in this many azimuth bins (1 to
                   3600) over 0 to 360 degrees or the azimuth sector
+  cake_bins       the cake's radial bins (default: the profile's)
 Beyond the command line's:
   shape           (rows, columns) of the images; default: the first image's
   threads         threads that bin one image (default 2, as vokip-reduce)
@@ -400,7 +418,8 @@ time.)")
            py::arg("low") = py::none(), py::arg("high") = py::none(), py::arg("dark") = py::none(),
            py::arg("flat") = py::none(), py::arg("polarization") = py::none(),
            py::arg("solid_angle") = true, py::arg("error_model") = py::none(),
-           py::arg("cake") = py::none(), py::arg("shape") = py::none(), py::arg("threads") = 2,
+           py::arg("split") = "bbox", py::arg("cake") = py::none(),
+           py::arg("cake_bins") = py::none(), py::arg("shape") = py::none(), py::arg("threads") = 2,
            "Reducer(*, poni=None, distance=None, ...): see the class's description.")
       .def("integrate", &Reducer::integrate, py::arg("image"),
            R"(integrate(image) -> Profile

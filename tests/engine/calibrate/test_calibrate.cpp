@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/calibrate/calibrate.h"
 #include "engine/base/error.h"
+#include "engine/calibrate/calibrate.h"
 #include "engine/run/reducer.h"
 #include "support/calibrant_images.h"
 #include "support/test_files.h"
@@ -147,6 +147,8 @@ TEST(CalibratedReduction, ProfilePeaksSitOnTheCalibrant) {
       calibrate(PlateImage(decoded(file), nullptr), ceo2, start_of(p, c), CalibrationSettings());
 
   ReductionRequest request;
+
+  request.split = Split::none;
   const Geometry& g = cal.geometry;
   request.geometry.distance_mm = g.distance_mm;
   request.geometry.center_x_px = g.center_x_px;

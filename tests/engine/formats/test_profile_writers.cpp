@@ -50,6 +50,7 @@ Reduction sample_reduction(Statistic statistic = Statistic::mean) {
   p.value = {120.5, nan, 99.25};
   p.variance = {4, nan, 0.5};
   p.spread = {0.25, nan, 0.125};
+  p.standard_error = {1, nan, 0.5};
   p.pixels.total = 10;
   p.pixels.used = 6;
   p.pixels.zero = 3;

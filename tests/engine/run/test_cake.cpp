@@ -62,6 +62,7 @@ class CakeOfARing : public ::testing::Test {
     const std::string path = dir_.file("ring.mar2000");
     write_bytes(path, write_mar345(small_contents(kSize, modulated_ring())));
     ReductionRequest r;
+    r.split = Split::none;
     r.geometry.base = g;
     r.corrections.solid_angle = false;
     r.bins.low = 15;
@@ -123,6 +124,7 @@ TEST_F(CakeOfARing, EachRowIsTheProfileOfItsSector) {
   const std::string path = dir_.file("ring.mar2000");
   write_bytes(path, write_mar345(small_contents(kSize, modulated_ring())));
   ReductionRequest r;
+  r.split = Split::none;
   r.geometry.base = plate();
   r.bins.low = 15;
   r.bins.high = 25;
@@ -227,6 +229,7 @@ TEST_F(CakeOfARing, TiffAndPicturesReadBack) {
     image.decode(file.data(), parse_mar345(file.data(), file.size()));
     const Mar345Header header = parse_mar345(file.data(), file.size());
     ReductionRequest q;
+    q.split = Split::none;
     q.geometry.base = plate();
     PlanParameters parameters = plan_parameters(q, header.size, header.size, header.geometry);
     image_bytes = image_png(image, Plan(parameters), p, "ring");

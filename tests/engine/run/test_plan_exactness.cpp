@@ -14,6 +14,7 @@
 #include "engine/base/error.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
+#include "engine/run/bin_sums.h"
 #include "engine/run/reducer.h"
 #include "integrate/bin_scanner.h"
 #include "integrate/integrate_mean.h"
@@ -38,7 +39,7 @@ double in_unit(const PlanParameters& parameters, double two_theta) {
 }
 
 // Every pixel's 1 / (flat x solid angle x polarization), as the plan keeps it.
-std::vector<double> inverse_factors(const PlanParameters& parameters) {
+std::vector<double> norms(const PlanParameters& parameters) {
   const Corrections& c = parameters.corrections;
   const LabFrame lab(parameters.geometry);
   std::vector<double> out(static_cast<std::size_t>(parameters.width) * parameters.height, 1.0);
@@ -51,7 +52,7 @@ std::vector<double> inverse_factors(const PlanParameters& parameters) {
         const double cos2 = at.cos_two_theta * at.cos_two_theta;
         f *= (1 + cos2 - *c.polarization * at.cos_two_chi * (1 - cos2)) / 2;
       }
-      out[row * parameters.width + col] = 1 / f;
+      out[row * parameters.width + col] = f;
     }
   }
   return out;
@@ -65,7 +66,7 @@ Plain plain_reduction(const Image& image, const PlanParameters& parameters, cons
   PixelAngles(parameters.geometry, w, h).rows(0, h, angles.data(), nullptr);
   for (int row = 0; row < h; ++row)
     LabFrame(parameters.geometry).chi_row(row, w, chi.data() + row * w);
-  const std::vector<double> inverse = inverse_factors(parameters);
+  const std::vector<double> norm = norms(parameters);
   const float* dark =
       parameters.corrections.dark ? parameters.corrections.dark->values.data() : nullptr;
   const bool any_factor = parameters.corrections.any_factor();
@@ -75,7 +76,7 @@ Plain plain_reduction(const Image& image, const PlanParameters& parameters, cons
   struct Kept {
     double angle;
     std::uint32_t raw;
-    double dark, inverse_factor;
+    double dark, norm;
   };
   std::vector<Kept> kept;
   for (std::int64_t p = 0; p < n; ++p) {
@@ -94,7 +95,7 @@ Plain plain_reduction(const Image& image, const PlanParameters& parameters, cons
     } else if (!in_sector) {
       ++t.off_sector;
     } else {
-      kept.push_back({angles[p], v, dark ? dark[p] : 0.0, any_factor ? inverse[p] : 1.0});
+      kept.push_back({angles[p], v, dark ? dark[p] : 0.0, any_factor ? norm[p] : 1.0});
     }
   }
   if (kept.empty()) {
@@ -129,7 +130,8 @@ Plain plain_reduction(const Image& image, const PlanParameters& parameters, cons
     out.error = e.what();
     return out;
   }
-  std::vector<double> keys, values, variances;
+  std::vector<double> keys, values;
+  std::vector<Kept> members;
   for (std::size_t k = 0; k < numbers; ++k) {
     const double key = in_unit(parameters, kept[k].angle);
     if (!(key >= layout.lower && key < layout.upper)) continue;
@@ -139,8 +141,8 @@ Plain plain_reduction(const Image& image, const PlanParameters& parameters, cons
       continue;
     }
     keys.push_back(key);
-    values.push_back((e.raw - e.dark) * e.inverse_factor);
-    variances.push_back((e.raw + e.dark) * e.inverse_factor * e.inverse_factor);
+    values.push_back((e.raw - e.dark) / e.norm);
+    members.push_back(e);
   }
   t.used = static_cast<std::int64_t>(keys.size());
   t.off_range = static_cast<std::int64_t>(kept.size()) - t.used - t.outside_limits;
@@ -164,17 +166,30 @@ Plain plain_reduction(const Image& image, const PlanParameters& parameters, cons
     integrate_mean(keys.data(), k, values.data(), p.centre.data(), m, p.value.data(),
                    p.variance.data(), p.spread.data(), m);
   }
+  // The mean of corrected values is the sum of signals over the sum of
+  // normalisations, not the cores' mean of the values.
+  const bool corrected = parameters.corrections.any_factor() || parameters.corrections.dark;
   bin_scanner scanner(keys.data(), k, p.centre.data(), m);
   for (std::int64_t i = 0; i < m; ++i) {
     const BinRange bin = scanner.next_bin(i);
     const std::int64_t count = bin.end - bin.lo;
-    p.count.push_back(count);
+    p.count.push_back(static_cast<double>(count));
+    BinSum sums;
+    for (std::int64_t j = bin.lo; j < bin.end; ++j) {
+      const Kept& e = members[j];
+      sums.add(1.0, e.raw - e.dark, e.norm, values[j], e.raw + e.dark);
+    }
+    if (corrected && run.statistic == Statistic::mean && count > 0) {
+      p.value[i] = sums.mean();
+      p.variance[i] = sums.variance();
+      p.spread[i] = sums.dispersion();
+    }
     if (run.error_model == ErrorModel::poisson) {
-      double sum = 0;
-      for (std::int64_t j = bin.lo; j < bin.end; ++j) sum += variances[j];
-      p.sigma.push_back(std::sqrt(sum) / count);
+      p.sigma.push_back(sums.counting_error());
     } else if (run.error_model == ErrorModel::azimuthal) {
-      p.sigma.push_back(std::sqrt(p.variance[i] / count));
+      // The median weighs every member the same.
+      p.sigma.push_back(run.statistic == Statistic::median ? std::sqrt(p.variance[i] / count)
+                                                           : sums.standard_error(p.variance[i]));
     }
     if (count == 0) {
       p.value[i] = p.variance[i] = p.spread[i] = std::nan("");
@@ -304,6 +319,7 @@ TEST(PlanExactness, EveryImageOfABatchEqualsItsPlainReduction) {
     for (const Case& c : cases()) {
       SCOPED_TRACE(c.name);
       ReductionRequest request;
+      request.split = Split::none;
       request.run.statistic = c.statistic;
       request.corrections.solid_angle = c.corrected;
       if (c.corrected) {
@@ -326,8 +342,10 @@ TEST(PlanExactness, EveryImageOfABatchEqualsItsPlainReduction) {
         FileReducer reducer(request, threads);
         std::size_t k = 0;
         reducer.run(paths, [&](const FileReduction& r) {
-          const Plain plain =
-              plain_reduction(decoded[k], plan_parameters(request, headers[k].size, headers[k].size, headers[k].geometry), request.run);
+          const Plain plain = plain_reduction(
+              decoded[k],
+              plan_parameters(request, headers[k].size, headers[k].size, headers[k].geometry),
+              request.run);
           EXPECT_EQ(r.error(), plain.error) << "image " << k;
           if (r.ok() && plain.error.empty()) expect_identical(r.profile, plain.profile);
           ++k;
@@ -347,6 +365,7 @@ TEST(PlanExactness, ImagesWithoutUsablePixelsGetThePlainReductionsError) {
   const std::string one = dir.file("one.mar1200");
   write_bytes(one, write_mar345(small_contents(32, low)));
   ReductionRequest request;
+  request.split = Split::none;
   FileReducer reducer(request);
   EXPECT_EQ(reducer.reduce(empty).error(),
             "no pixel left: every one is zero, masked or outside the sector");

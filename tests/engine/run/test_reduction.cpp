@@ -18,6 +18,13 @@
 namespace vokip {
 namespace {
 
+// A request that bins each pixel by its centre.
+ReductionRequest by_centres() {
+  ReductionRequest r;
+  r.split = Split::none;
+  return r;
+}
+
 const double kPi = std::acos(-1.0);
 
 // Polar angles of a width x height image for a geometry.
@@ -138,7 +145,7 @@ TEST(ReductionDecode, StreamThatEndsEarlyIsACutShortFile) {
   c.stream.resize(c.stream.size() / 2);
   TempDir dir;
   write_bytes(dir.file("cut.mar1200"), write_mar345(c));
-  const Reduction r = reduce_file(dir.file("cut.mar1200"), ReductionRequest{});
+  const Reduction r = reduce_file(dir.file("cut.mar1200"), by_centres());
   EXPECT_FALSE(r.ok());
   EXPECT_NE(r.error.find("packed stream cut short"), std::string::npos) << r.error;
 }
@@ -189,6 +196,7 @@ TEST_F(RoundTrip, RingsComeBackWithinABin) {
   ASSERT_GE(rings.size(), 4u);
   for (ByteOrder order : {ByteOrder::little, ByteOrder::big}) {
     ReductionRequest request;
+    request.split = Split::none;
     request.bins.width = 0.05;
     const Reduction r = reduce(pattern, request, order);
     ASSERT_TRUE(r.ok()) << r.error;
@@ -208,6 +216,7 @@ TEST_F(RoundTrip, TiltedPlateNeedsItsTiltToFindTheRings) {
   pattern.overflow_pixels = 0;
   const std::vector<double> rings = full_rings(pattern);
   ReductionRequest request;
+  request.split = Split::none;
   request.bins.width = 0.05;
   request.geometry.tilt_deg = 6;
   request.geometry.tilt_direction_deg = 35;
@@ -232,6 +241,7 @@ TEST_F(RoundTrip, RingsInQComeBackWithinABin) {
   pattern.pixel_um = 450;
   pattern.overflow_pixels = 0;
   ReductionRequest request;
+  request.split = Split::none;
   request.unit = Unit::q_inv_angstrom;
   request.bins.width = 0.004;
   const Reduction r = reduce(pattern, request);
@@ -255,12 +265,14 @@ TEST_F(RoundTrip, MissingGeometryAsksForTheOption) {
   c.center_x_px.reset();
   const std::string path = dir_.file("nocentre.mar1200");
   write_bytes(path, write_mar345(c));
-  FileReduction missing = FileReducer(ReductionRequest{}).reduce(path);
+  FileReduction missing = FileReducer(by_centres()).reduce(path);
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error(), "the beam centre is not known");
   EXPECT_EQ(missing.failure->setting(), Setting::center);
 
   ReductionRequest request;
+
+  request.split = Split::none;
   request.geometry.center_x_px = 30;
   request.geometry.center_y_px = 31;
   Reduction r = reduce_file(path, request);
@@ -306,6 +318,7 @@ class FlatImage : public ::testing::Test {
 TEST_F(FlatImage, OverflowPixelsEnterWithTheirTrueValues) {
   const std::vector<OverflowRecord> overflow = {{100, 500000}, {2000, 70000}, {4096, 3000000}};
   ReductionRequest request;
+  request.split = Split::none;
   request.bins.count = 30;
   const Reduction r = reduce(request, overflow);
   ASSERT_TRUE(r.ok()) << r.error;
@@ -349,6 +362,7 @@ TEST_F(FlatImage, ZeroAndMaskedPixelsAreLeftOut) {
   // A masked pixel of another value would show in the means if it were used.
   low_[42 * kSize + 30] = 9;
   ReductionRequest request;
+  request.split = Split::none;
   request.mask = shared(mask);
   const Reduction r = reduce(request);
   ASSERT_TRUE(r.ok()) << r.error;
@@ -377,6 +391,7 @@ TEST_F(FlatImage, SectorKeepsOnlyItsAzimuths) {
     for (int col = 32; col < kSize; ++col) low_[row * kSize + col] = 100;
   }
   ReductionRequest request;
+  request.split = Split::none;
   request.sector = AzimuthSector{0, 90};
   Reduction r = reduce(request);
   ASSERT_TRUE(r.ok()) << r.error;
@@ -399,6 +414,7 @@ TEST_F(FlatImage, RangeKeepsExactlyThePixelsOfItsBins) {
   std::mt19937 random(9);
   for (auto& v : low_) v = static_cast<std::uint16_t>(random() % 5000 + 1);
   ReductionRequest whole;
+  whole.split = Split::none;
   whole.bins.low = 0;
   whole.bins.high = 3;
   whole.bins.width = 0.25;
@@ -426,6 +442,7 @@ TEST_F(FlatImage, EveryUsedPixelLandsInOneBin) {
   for (std::uint16_t v : low_) sum += v;
   for (Statistic statistic : {Statistic::mean, Statistic::median}) {
     ReductionRequest request;
+    request.split = Split::none;
     request.run.statistic = statistic;
     const Reduction r = reduce(request);
     ASSERT_TRUE(r.ok()) << r.error;
@@ -472,6 +489,7 @@ TEST(LargeImage, EveryPixelLandsInItsBinWhereverTheWorkIsSplit) {
   const Mar345Contents contents = small_contents(kSize, low, overflow);
   write_bytes(path, write_mar345(contents));
   ReductionRequest request;
+  request.split = Split::none;
   request.mask = shared(mask);
   request.sector = AzimuthSector{-90, 90};  // the right half: x > 0
   request.bins.count = 400;
@@ -541,6 +559,8 @@ TEST(ShippedSample, IsSmallAndReducesToItsRings) {
   for (const OverflowRecord& r : header.overflow) EXPECT_GT(r.value, 65535u);
 
   ReductionRequest request;
+
+  request.split = Split::none;
   request.bins.width = 0.05;
   request.run.statistic = Statistic::median;
   const Reduction r = reduce_file(path, request);

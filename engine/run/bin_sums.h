@@ -1,0 +1,68 @@
+// What a bin's statistics are made from: sums over its pixels, each counted
+// with the share f of it in the bin (1 without splitting), of its signal s
+// = raw - dark, its normalisation n = flat x solid angle x polarization
+// and its counting variance raw + dark. The mean is the sum of signals over
+// the sum of normalisations; its spread is the weighted spread of the
+// corrected values v = s / n, weights f x n.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+namespace vokip {
+
+struct BinSum {
+  double share = 0;        // sum of f
+  double signal = 0;       // sum of f s
+  double norm = 0;         // sum of f n: the weights
+  double square = 0;       // sum of f n v^2 = f s v
+  double norm_square = 0;  // sum of (f n)^2
+  double counts = 0;       // sum of f^2 (raw + dark)
+
+  void add(double f, double s, double n, double v, double raw_and_dark) {
+    const double weight = f * n;
+    share += f;
+    signal += f * s;
+    norm += weight;
+    square += f * s * v;
+    norm_square += weight * weight;
+    counts += f * f * raw_and_dark;
+  }
+
+  void add(const BinSum& o) {
+    share += o.share;
+    signal += o.signal;
+    norm += o.norm;
+    square += o.square;
+    norm_square += o.norm_square;
+    counts += o.counts;
+  }
+
+  double mean() const { return signal / norm; }
+
+  // The weighted variance of the corrected values about the mean, with
+  // weights taken as reliabilities (for equal weights the sample variance);
+  // 0 for one pixel's, as the module's mean gives it.
+  double variance() const {
+    const double m = mean();
+    const double reliability = norm - norm_square / norm;
+    return reliability > 0 ? std::max(square - norm * m * m, 0.0) / reliability : 0.0;
+  }
+
+  // The dispersion: the sum of weight x (v - mean)^2 over the mean.
+  double dispersion() const {
+    const double m = mean();
+    return std::max(square - norm * m * m, 0.0) / m;
+  }
+
+  // The standard error of a weighted mean of values of the variance:
+  // sqrt(variance / n), n = (sum of weights)^2 / sum of weight^2.
+  double standard_error(double variance) const {
+    return std::sqrt(variance / (norm * norm / norm_square));
+  }
+
+  // The counting statistics' standard error of the mean.
+  double counting_error() const { return std::sqrt(counts) / norm; }
+};
+
+}  // namespace vokip
