@@ -11,7 +11,7 @@
 // atan2(x, 1). One division per element; its rounding, and that of the
 // sector's sum and difference, are carried as a correction t_lo, and the
 // sector's angle is added in two parts, so the result is about as close as
-// the rounding of the last addition allows (within 0.6 ulp).
+// the rounding of the last addition allows (within 0.7 ulp).
 //
 // Like vector_atan_lanes.h, everything here stays private to the file that
 // includes it: each such file is compiled for a different processor.
@@ -34,15 +34,15 @@ constexpr double kPi4 = 0x1.921fb54442d18p-1, kPi4Lo = 0x1.1a62633145c07p-55;
 // polynomial of degree 10 for (atan(t) - t) / t³ on z in [0, 0.1716]
 // (atan_polynomial.py); it is off by at most 0.06·2^-53 of t.
 inline double atan_polynomial(double z) {
-  double q = -0.01922586667675341;
-  q = q * z + 0.039273821031068835;
-  q = q * z - 0.05086992426905225;
-  q = q * z + 0.05858461453446632;
-  q = q * z - 0.0666454971696926;
-  q = q * z + 0.07692186091556436;
-  q = q * z - 0.0909090471200474;
-  q = q * z + 0.11111111018806541;
-  q = q * z - 0.14285714284714368;
+  double q = -0.019225871517799305;
+  q = q * z + 0.03927382469178058;
+  q = q * z - 0.050869925400655526;
+  q = q * z + 0.05858461471545295;
+  q = q * z - 0.06664549718486833;
+  q = q * z + 0.0769218609160612;
+  q = q * z - 0.09090904712003064;
+  q = q * z + 0.11111111018806345;
+  q = q * z - 0.14285714284714363;
   q = q * z + 0.1999999999999577;
   return q * z - 0.3333333333333333;
 }
