@@ -7,8 +7,8 @@
 //   |y| >= tan(3pi/8)|x|         pi/2 + atan(-|x| / |y|)
 //   between                      pi/4 + atan((|y| - |x|) / (|y| + |x|))
 // so that the argument t of the polynomial lies within +-tan(pi/8), then
-// mirrored to x < 0 (pi minus the angle) and given the sign of y. atan(x) is
-// atan2(x, 1). One division per element; its rounding, and that of the
+// mirrored to x < 0 (pi minus the angle) and given the sign of y; atan(x)
+// takes the same steps for (1, x). One division per element; its rounding, and that of the
 // sector's sum and difference, are carried as a correction t_lo, and the
 // sector's angle is added in two parts, so the result is about as close as
 // the rounding of the last addition allows (within 0.7 ulp).
@@ -69,23 +69,13 @@ inline double residual(double n, double t, double d) {
 #endif
 }
 
-inline double arc_tangent(double y, double x) {
-  const double ax = std::fabs(x), ay = std::fabs(y);
-  // An infinity is the limit it stands for: the diagonal when both are
-  // infinite, the axis when one is. (0, 0) lies on the x axis. A NaN is
-  // kept and goes through every step below to the result.
-  const bool x_infinite = ax == kInf, y_infinite = ay == kInf;
-  const bool x_nan = ax != ax, y_nan = ay != ay;
-  double u = x_infinite ? 1.0 : (y_infinite && !x_nan ? 0.0 : ax);
-  double v = y_infinite ? 1.0 : (x_infinite && !y_nan ? 0.0 : ay);
-  const double larger = u < v ? v : u;
-  u = larger == 0 ? 1.0 : u;
-  // Scaled by a power of 2 (exactly) into a range where u + v, 1 / (u + v)
-  // and the split in residual() stay finite and normal.
-  const double scale = larger > 0x1p900 ? 0x1p-200 : (larger < 0x1p-900 ? 0x1p200 : 1.0);
-  u *= scale;
-  v *= scale;
+// The reduced argument t + t_lo = atan of the angle of (u, v) less
+// sector·pi/4, for u, v >= 0, not both 0, the larger in [2^-880, 2^830].
+struct Reduced {
+  double t, t_lo, sector;
+};
 
+inline Reduced reduce(double u, double v) {
   // Both tests multiply by tan(pi/8) < 1: nothing overflows.
   const bool low = v <= kTanPi8 * u, high = kTanPi8 * v >= u, middle = !low && !high;
   const double difference = v - u, sum = v + u;
@@ -101,31 +91,63 @@ inline double arc_tangent(double y, double x) {
   const double t = n * reciprocal;
   // t + t_lo = (n + n_lo) / (d + d_lo) to about 2^-100 relative.
   const double t_lo = (residual(n, t, d) + n_lo - t * d_lo) * reciprocal;
+  return {t, t_lo, (low ? 0.0 : 1.0) + (high ? 1.0 : 0.0)};
+}
 
+// k·pi/4 + sign·atan(t + t_lo), sign = ±1, k an integer 0 to 4.
+inline double angle(const Reduced& r, double k, double sign) {
   // atan(t + t_lo) = t + tail; t_lo is carried through 1 / (1 + z) to 0.5 %.
-  const double z = t * t;
-  const double tail = t * z * atan_polynomial(z) + t_lo * (1 - z + z * z);
-
-  // The sector's angle k·pi/4 plus atan(t), or pi minus that left of the y
-  // axis (x < 0 or -0): k = 4 - sector and atan(t) negated. k·kPi4 is exact.
-  const double sign = std::copysign(1.0, x);
-  const double sector = (low ? 0.0 : 1.0) + (high ? 1.0 : 0.0);
-  const double k = 2 - sign * (2 - sector);
-  const double base = k * kPi4;
-  const double lead = sign * t;
+  const double z = r.t * r.t;
+  const double tail = r.t * z * atan_polynomial(z) + r.t_lo * (1 - z + z * z);
+  const double base = k * kPi4;  // exact
+  const double lead = sign * r.t;
   const double rest = sign * tail + k * kPi4Lo;
   // base + lead exactly as angle_hi + angle_err (|base| >= |lead| or base = 0).
   const double angle_hi = base + lead;
   const double angle_err = (base - angle_hi) + lead;
-  return std::copysign(angle_hi + (angle_err + rest), y);
+  return angle_hi + (angle_err + rest);
+}
+
+// one is 1, hidden from the compiler: seeing a constant there, it would
+// compute each sector's path separately and keep one of them.
+inline double arc_tangent(double x, double one) {
+  // Beyond 2^600 the angle is pi/2 to the last bit; infinities are too. A
+  // NaN stays one (the comparison fails) and goes through to the result.
+  const double ax = std::fabs(x);
+  const double v = 0x1p600 < ax ? 0x1p600 : ax;
+  const Reduced r = reduce(one, v);
+  return std::copysign(angle(r, r.sector, 1.0), x);
+}
+
+inline double arc_tangent2(double y, double x) {
+  const double ax = std::fabs(x), ay = std::fabs(y);
+  // An infinity is the limit it stands for: the diagonal when both are
+  // infinite, the axis when one is. (0, 0) lies on the x axis. A NaN is
+  // kept and goes through every step below to the result.
+  const bool x_infinite = ax == kInf, y_infinite = ay == kInf;
+  const bool x_nan = ax != ax, y_nan = ay != ay;
+  double u = x_infinite ? 1.0 : (y_infinite && !x_nan ? 0.0 : ax);
+  double v = y_infinite ? 1.0 : (x_infinite && !y_nan ? 0.0 : ay);
+  const double larger = u < v ? v : u;
+  u = larger == 0 ? 1.0 : u;
+  // Scaled by a power of 2 (exactly) into a range where u + v, 1 / (u + v)
+  // and the split in residual() stay finite and normal.
+  const double scale = larger > 0x1p900 ? 0x1p-200 : (larger < 0x1p-900 ? 0x1p200 : 1.0);
+  const Reduced r = reduce(u * scale, v * scale);
+  // Left of the y axis (x < 0 or -0) the angle is pi less the sector's:
+  // k = 4 - sector and atan(t) negated.
+  const double sign = std::copysign(1.0, x);
+  return std::copysign(angle(r, 2 - sign * (2 - r.sector), sign), y);
 }
 
 inline void atan_each(double* values, std::int64_t count) {
-  for (std::int64_t i = 0; i < count; ++i) values[i] = arc_tangent(values[i], 1.0);
+  double one = 1.0;
+  __asm__("" : "+x"(one));
+  for (std::int64_t i = 0; i < count; ++i) values[i] = arc_tangent(values[i], one);
 }
 
 inline void atan2_each(const double* y, const double* x, double* out, std::int64_t count) {
-  for (std::int64_t i = 0; i < count; ++i) out[i] = arc_tangent(y[i], x[i]);
+  for (std::int64_t i = 0; i < count; ++i) out[i] = arc_tangent2(y[i], x[i]);
 }
 
 }  // namespace portable_atan
