@@ -114,7 +114,7 @@ std::vector<double> dense_magnitudes() {
   for (int e = -60; e <= 60; ++e) {
     for (int k = 0; k < 64; ++k) m.push_back(std::ldexp(1 + k / 64.0, e));
   }
-  for (double edge : {std::tan(M_PI / 8), 1.0, std::tan(3 * M_PI / 8)}) {
+  for (double edge : {std::sqrt(2.0) - 1, 1.0, std::sqrt(2.0) + 1}) {  // tan(pi/8), tan(3pi/8)
     double below = edge, above = edge;
     for (int k = 0; k < 200; ++k) {
       m.push_back(below = std::nextafter(below, 0));
