@@ -13,11 +13,13 @@
 // sector's angle is added in two parts, so the result is about as close as
 // the rounding of the last addition allows (within 0.7 ulp).
 //
+// The compiler's own fabs, copysign and fma: mingw-w64's math.h defines
+// copysign inline through a union, which does not vectorise.
+//
 // Like vector_atan_lanes.h, everything here stays private to the file that
 // includes it: each such file is compiled for a different processor.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -56,7 +58,7 @@ inline double two_sum_error(double a, double b, double sum) {
 // n - t·d, rounded once. |t| < 1 and d lies in [2^-880, 2^830].
 inline double residual(double n, double t, double d) {
 #ifdef __FMA__
-  return std::fma(-t, d, n);
+  return __builtin_fma(-t, d, n);
 #else
   // Dekker's exact product from halves of 26 bits, for processors without FMA.
   constexpr double kSplit = 0x1p27 + 1;
@@ -113,14 +115,14 @@ inline double angle(const Reduced& r, double k, double sign) {
 inline double arc_tangent(double x, double one) {
   // Beyond 2^600 the angle is pi/2 to the last bit; infinities are too. A
   // NaN stays one (the comparison fails) and goes through to the result.
-  const double ax = std::fabs(x);
+  const double ax = __builtin_fabs(x);
   const double v = 0x1p600 < ax ? 0x1p600 : ax;
   const Reduced r = reduce(one, v);
-  return std::copysign(angle(r, r.sector, 1.0), x);
+  return __builtin_copysign(angle(r, r.sector, 1.0), x);
 }
 
 inline double arc_tangent2(double y, double x) {
-  const double ax = std::fabs(x), ay = std::fabs(y);
+  const double ax = __builtin_fabs(x), ay = __builtin_fabs(y);
   // An infinity is the limit it stands for: the diagonal when both are
   // infinite, the axis when one is. (0, 0) lies on the x axis. A NaN is
   // kept and goes through every step below to the result.
@@ -136,8 +138,8 @@ inline double arc_tangent2(double y, double x) {
   const Reduced r = reduce(u * scale, v * scale);
   // Left of the y axis (x < 0 or -0) the angle is pi less the sector's:
   // k = 4 - sector and atan(t) negated.
-  const double sign = std::copysign(1.0, x);
-  return std::copysign(angle(r, 2 - sign * (2 - r.sector), sign), y);
+  const double sign = __builtin_copysign(1.0, x);
+  return __builtin_copysign(angle(r, 2 - sign * (2 - r.sector), sign), y);
 }
 
 inline void atan_each(double* values, std::int64_t count) {
