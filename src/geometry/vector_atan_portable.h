@@ -124,12 +124,14 @@ inline double arc_tangent(double x, double one) {
 inline double arc_tangent2(double y, double x) {
   const double ax = __builtin_fabs(x), ay = __builtin_fabs(y);
   // An infinity is the limit it stands for: the diagonal when both are
-  // infinite, the axis when one is. (0, 0) lies on the x axis. A NaN is
-  // kept and goes through every step below to the result.
+  // infinite, the axis when one is (the other coordinate becomes 0, or stays
+  // NaN: 0·NaN). (0, 0) lies on the x axis. A NaN goes through every step
+  // below to the result.
   const bool x_infinite = ax == kInf, y_infinite = ay == kInf;
-  const bool x_nan = ax != ax, y_nan = ay != ay;
-  double u = x_infinite ? 1.0 : (y_infinite && !x_nan ? 0.0 : ax);
-  double v = y_infinite ? 1.0 : (x_infinite && !y_nan ? 0.0 : ay);
+  double u = x_infinite ? 1.0 : ax;
+  double v = y_infinite ? 1.0 : ay;
+  u = y_infinite > x_infinite ? u * 0.0 : u;
+  v = x_infinite > y_infinite ? v * 0.0 : v;
   const double larger = u < v ? v : u;
   u = larger == 0 ? 1.0 : u;
   // Scaled by a power of 2 (exactly) into a range where u + v, 1 / (u + v)
