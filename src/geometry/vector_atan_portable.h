@@ -136,7 +136,9 @@ inline double arc_tangent2(double y, double x) {
   u = larger == 0 ? 1.0 : u;
   // Scaled by a power of 2 (exactly) into a range where u + v, 1 / (u + v)
   // and the split in residual() stay finite and normal.
-  const double scale = larger > 0x1p900 ? 0x1p-200 : (larger < 0x1p-900 ? 0x1p200 : 1.0);
+  // (A product of two choices: a choice of three becomes products under
+  // conditions, which cost more.)
+  const double scale = (larger > 0x1p900 ? 0x1p-200 : 1.0) * (larger < 0x1p-900 ? 0x1p200 : 1.0);
   const Reduced r = reduce(u * scale, v * scale);
   // Left of the y axis (x < 0 or -0) the angle is pi less the sector's:
   // k = 4 - sector and atan(t) negated.
