@@ -7,7 +7,8 @@
 #
 #   scripts/windows.sh         build and test
 #   scripts/windows.sh bench   then time the geometry maps of the Windows build
-#                              (under wine) against the Linux builds
+#                              (under wine) against the Linux builds, with
+#                              SLEEF and with the module's own arc tangents
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -173,10 +174,11 @@ if [ "${1:-}" = bench ]; then
   cached benchmark "$(apt-cache showsrc benchmark | awk '/^Version:/ { print $2; exit }')" build_benchmark
   cmake -S . -B build-windows-bench "${windows_config[@]}" -DVOKIP_TESTS=OFF >/dev/null
   cmake --build build-windows-bench -j"$jobs" --target bench_geometry
-  cmake -S . -B build-libm -DCMAKE_BUILD_TYPE=Release -DVOKIP_SLEEF=OFF -DVOKIP_TESTS=OFF >/dev/null
-  cmake --build build-libm -j"$jobs" --target bench_geometry
+  cmake -S . -B build-own-atan -DCMAKE_BUILD_TYPE=Release -DVOKIP_SLEEF=OFF -DVOKIP_TESTS=OFF \
+    >/dev/null
+  cmake --build build-own-atan -j"$jobs" --target bench_geometry
   cmake --build build -j"$jobs" --target bench_geometry
   bash bench/geometry_platforms.sh 5 "Linux, SLEEF=build/bench/bench_geometry" \
-    "Linux, C library=build-libm/bench/bench_geometry" \
-    "Windows build under wine, C library=$wine build-windows-bench/bin/bench_geometry.exe"
+    "Linux, own atan=build-own-atan/bench/bench_geometry" \
+    "Windows under wine, own atan=$wine build-windows-bench/bin/bench_geometry.exe"
 fi

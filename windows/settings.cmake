@@ -8,6 +8,6 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 # <prefix>\vokip.dll beside <prefix>\vokip.dlm.
 set(VOKIP_MODULE_INSTALL_DIR .)
 
-# Debian serves no SLEEF sources to build for Windows: the C library's arc
+# Debian serves no SLEEF sources to build for Windows: the module's own arc
 # tangents serve there.
-set(VOKIP_SLEEF OFF CACHE BOOL "Geometry maps' arc tangents from SLEEF (else from the C library)")
+set(VOKIP_SLEEF OFF CACHE BOOL "Geometry maps' arc tangents from SLEEF (else the module's own)")

@@ -12,9 +12,19 @@ struct ArcTangents {
 // The widest loops this processor (and its operating system) can run.
 ArcTangents widest_supported() {
   __builtin_cpu_init();
+#ifdef VOKIP_SLEEF
   if (__builtin_cpu_supports("avx512f")) return {atan_each_avx512, atan2_each_avx512};
   if (__builtin_cpu_supports("avx")) return {atan_each_avx, atan2_each_avx};
   return {atan_each_sse2, atan2_each_sse2};
+#else
+  if (__builtin_cpu_supports("avx512f")) {
+    return {atan_each_portable_avx512, atan2_each_portable_avx512};
+  }
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    return {atan_each_portable_avx2, atan2_each_portable_avx2};
+  }
+  return {atan_each_portable_sse2, atan2_each_portable_sse2};
+#endif
 }
 
 const ArcTangents& arc_tangents() {

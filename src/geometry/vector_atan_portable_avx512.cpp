@@ -1,0 +1,11 @@
+// Eight lanes; compiled for AVX-512F and called only where the processor has it.
+#include "geometry/vector_atan_kernels.h"
+#include "geometry/vector_atan_portable.h"
+
+void atan_each_portable_avx512(double* values, std::int64_t count) {
+  portable_atan::atan_each(values, count);
+}
+
+void atan2_each_portable_avx512(const double* y, const double* x, double* out, std::int64_t count) {
+  portable_atan::atan2_each(y, x, out, count);
+}

@@ -1,0 +1,11 @@
+// Two lanes: every x86-64 processor has SSE2 (no FMA: residual() splits products).
+#include "geometry/vector_atan_kernels.h"
+#include "geometry/vector_atan_portable.h"
+
+void atan_each_portable_sse2(double* values, std::int64_t count) {
+  portable_atan::atan_each(values, count);
+}
+
+void atan2_each_portable_sse2(const double* y, const double* x, double* out, std::int64_t count) {
+  portable_atan::atan2_each(y, x, out, count);
+}
