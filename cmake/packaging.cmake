@@ -3,9 +3,9 @@
 # package CPack makes of it (scripts/package.sh).
 
 # Man pages made from the programs' own --help and --version, so the two never
-# disagree; gzipped, as Debian keeps them.
+# disagree; gzipped, as Debian keeps them. A sanitizer build is never installed.
 find_program(VOKIP_HELP2MAN help2man)
-if(VOKIP_HELP2MAN)
+if(VOKIP_HELP2MAN AND NOT VOKIP_SANITIZE)
   set(man_dir ${PROJECT_BINARY_DIR}/man)
   set(man_pages "")
   foreach(tool_name IN ITEMS
@@ -27,7 +27,7 @@ if(VOKIP_HELP2MAN)
   endforeach()
   add_custom_target(vokip_man_pages ALL DEPENDS ${man_pages})
   install(FILES ${man_pages} DESTINATION share/man/man1)
-else()
+elseif(NOT VOKIP_HELP2MAN)
   message(STATUS "help2man not found: no man pages")
 endif()
 
