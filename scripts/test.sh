@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Builds vokip and runs every test twice: a Release build, then a build under
 # AddressSanitizer and UndefinedBehaviorSanitizer that fails on any report;
-# then the module for 64-bit Windows with its tests under wine.
+# the Debian package and the wheel, installed and removed; then the module
+# for 64-bit Windows with its tests under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh test
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Tests and benchmarks on, whatever an earlier scripts/demo.sh left configured.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVOKIP_TESTS=ON -DVOKIP_BENCHMARKS=ON >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+# The .deb and the wheel as they are installed (as root: apt-get installs
+# the package and removes it again).
+if [ "$(id -u)" -eq 0 ]; then
+  bash tests/package/package_test.sh
+else
+  echo "the package test needs root: skipped"
+fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -15,7 +15,7 @@ root=$(pwd)
 jobs=$(nproc)
 mingw=x86_64-w64-mingw32
 
-bash scripts/setup.sh g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest dpkg-dev
+bash scripts/setup.sh test
 
 if [ -n "${VOKIP_CACHE:-}" ]; then
   cache=$VOKIP_CACHE
@@ -148,9 +148,7 @@ fi
 # module; the Windows build replays them and must agree (test_linux_agreement).
 logged_tests=(test_load_entry test_unpck_shell test_geometry_shells test_integrate_shells
   test_reduction test_bad_arguments)
-if [ ! -f build/CMakeCache.txt ]; then
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVOKIP_TESTS=ON >/dev/null
 cmake --build build -j"$jobs" --target vokip "${logged_tests[@]}" >/dev/null
 logs=$root/build-windows/linux-calls
 rm -rf "$logs"
