@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace vokip {
 
@@ -64,5 +65,50 @@ struct BinSum {
   // The counting statistics' standard error of the mean.
   double counting_error() const { return std::sqrt(counts) / norm; }
 };
+
+// One share of a pixel in a bin (or cell), for medians.
+struct Share {
+  std::size_t bin;
+  double value;  // the corrected value
+  double share, norm, counts;
+};
+
+// The weighted median of a bin's shares and its statistics: the value
+// where the cumulative share reaches half the total (between two values
+// when it reaches half exactly at one, as the median of an even number of
+// equal weights), the variance and mean absolute deviation about it, the
+// standard error of a mean of such weights, and the counting error.
+struct Median {
+  double count = 0, value = 0, variance = 0, spread = 0, standard_error = 0, counting_error = 0;
+};
+
+inline Median weighted_median(Share* begin, Share* end) {
+  std::sort(begin, end, [](const Share& a, const Share& b) { return a.value < b.value; });
+  Median m;
+  double norm = 0, share_squares = 0, counts = 0;
+  for (const Share* s = begin; s != end; ++s) {
+    m.count += s->share;
+    norm += s->share * s->norm;
+    share_squares += s->share * s->share;
+    counts += s->share * s->share * s->counts;
+  }
+  double below = 0;
+  for (const Share* s = begin; s != end; ++s) {
+    below += s->share;
+    if (below * 2 < m.count) continue;
+    m.value = below * 2 == m.count && s + 1 != end ? (s->value + s[1].value) / 2 : s->value;
+    break;
+  }
+  for (const Share* s = begin; s != end; ++s) {
+    const double d = s->value - m.value;
+    m.variance += s->share * d * d;
+    m.spread += s->share * std::fabs(d);
+  }
+  m.variance /= m.count;
+  m.spread /= m.count;
+  m.standard_error = std::sqrt(m.variance * share_squares) / m.count;
+  m.counting_error = std::sqrt(counts) / norm;
+  return m;
+}
 
 }  // namespace vokip
