@@ -20,6 +20,9 @@ constexpr int kLeastPoints = 20;
 // searched across it: noise alone gives far fewer.
 constexpr double kLeastShareFound = 0.2;
 constexpr double kProbeWindowPx = 40;
+// The distance is looked for from the start's over this factor to the
+// start's times it.
+constexpr double kDistanceSpan = 1.2;
 
 // The calibrant's rings that the wavelength reaches, by ascending 2-theta.
 struct RingList {
@@ -36,6 +39,13 @@ RingList ring_list(const Calibrant& calibrant, double wavelength) {
     rings.two_theta.push_back(t);
   }
   return rings;
+}
+
+// The rings' 2-theta at a wavelength.
+std::vector<double> two_thetas_at(const std::vector<double>& d_angstrom, double wavelength) {
+  std::vector<double> two_theta;
+  for (double d : d_angstrom) two_theta.push_back(two_theta_of_d(d, wavelength));
+  return two_theta;
 }
 
 // Each point given to the ring nearest its 2-theta under the geometry;
@@ -184,8 +194,9 @@ class Calibrator {
   // Finds the active rings' points where the geometry puts them and fits
   // them.
   GeometryFit refit(Geometry* g, bool wavelength) {
-    std::vector<RingPoint> found =
-        find_ring_points(image_, *g, rings_.two_theta, active_, search());
+    // At the wavelength fitted so far, which may have moved the rings.
+    std::vector<RingPoint> found = find_ring_points(
+        image_, *g, two_thetas_at(rings_.d, *g->wavelength_angstrom), active_, search());
     return fit_points(std::move(found), g, wavelength);
   }
 
@@ -195,11 +206,8 @@ class Calibrator {
     if (found.empty()) throw Error("no ring points left");
     const FitFreedom f = freedom(rings_among(found), wavelength);
     GeometryFit fit = fit_geometry(found, rings_.d, *g, f, settings_.max_iterations);
-    std::vector<double> fitted_two_theta;
-    for (double d : rings_.d) {
-      fitted_two_theta.push_back(two_theta_of_d(d, *fit.geometry.wavelength_angstrom));
-    }
-    const std::vector<double> residuals = assign_nearest(&found, fit.geometry, fitted_two_theta);
+    const std::vector<double> residuals = assign_nearest(
+        &found, fit.geometry, two_thetas_at(rings_.d, *fit.geometry.wavelength_angstrom));
     std::vector<RingPoint> kept =
         without_outliers(found, residuals, static_cast<int>(rings_.d.size()));
     fit = fit_geometry(kept, rings_.d, fit.geometry, f, settings_.max_iterations);
@@ -245,6 +253,15 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
   result.found_centre = find_ring_centre(image, from, reach, first_ring_px / 2);
   g.center_x_px = result.found_centre.x;
   g.center_y_px = result.found_centre.y;
+  // The rings are taken in where this distance puts them, each looked for
+  // within a window of a few percent of its radius: the start's distance
+  // may be further off.
+  std::vector<double> tangents;
+  for (double t : rings.two_theta) tangents.push_back(std::tan(t * kDegree));
+  g.distance_mm = find_ring_distance_um(image, result.found_centre, g.pixel_x_um, g.pixel_y_um,
+                                        tangents, 1000 * g.distance_mm, kDistanceSpan) /
+                  1000;
+  result.found_distance_mm = g.distance_mm;
 
   Calibrator calibrator(image, rings, settings);
   calibrator.take_in_rings(&g);

@@ -21,8 +21,8 @@ struct CalibrationStart {
 
 struct CalibrationSettings {
   bool refine_wavelength = false;
-  int max_iterations = 200;      // of each least-squares fit
-  double centre_search_px = 64;  // how far from a known centre the search looks
+  int max_iterations = 200;       // of each least-squares fit
+  double centre_search_px = 128;  // how far from a known centre the search looks
 };
 
 // A ring the fit used.
@@ -38,6 +38,7 @@ struct Calibration {
   Geometry geometry;
   GeometryUncertainty uncertainty;
   PlatePoint found_centre;              // where the centre search put the centre
+  double found_distance_mm = 0;         // where the rings' radii put the distance about it
   std::vector<double> ring_d_angstrom;  // every ring of the calibrant the wavelength reaches
   std::vector<RingUse> rings;           // the rings used
   std::vector<RingPoint> points;        // the points used
