@@ -7,6 +7,7 @@
 #include "engine/base/constants.h"
 #include "engine/base/error.h"
 #include "engine/base/quantile.h"
+#include "engine/base/text.h"
 #include "engine/geometry/units.h"
 
 namespace vokip {
@@ -141,6 +142,21 @@ class Calibrator {
       if (moved < 0.01 && std::fabs(g->distance_mm / before.distance_mm - 1) < 1e-6) break;
     }
     return fit;
+  }
+
+  // The calibrant's rings, up to the outermost one used, along which enough
+  // lines lie on data for the ring to be taken in: what the image shows if
+  // the geometry is right.
+  int rings_on_plate(const Geometry& g) const {
+    if (active_.empty()) return 0;
+    std::vector<int> inner(static_cast<std::size_t>(active_.back()) + 1);
+    for (std::size_t r = 0; r < inner.size(); ++r) inner[r] = static_cast<int>(r);
+    std::vector<int> lines;
+    find_ring_points(image_, g, two_thetas_at(rings_.d, *g.wavelength_angstrom), inner, search(),
+                     &lines);
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](int n) {
+      return n * kLeastShareFound >= kLeastPointsPerRing;
+    }));
   }
 
   const std::vector<int>& active() const { return active_; }
@@ -286,6 +302,18 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
   result.points = calibrator.points();
   result.residuals_deg = fit.residuals_deg;
   result.rms_deg = fit.rms_deg;
+  // Each residual as a distance on the plate, the tilt left aside:
+  // d rho = D d(2 theta) / cos^2 2-theta.
+  const std::vector<double> two_theta = two_thetas_of(result.points, result.geometry);
+  double squares_px = 0;
+  for (std::size_t i = 0; i < two_theta.size(); ++i) {
+    const double c = std::cos(two_theta[i] * kDegree);
+    const double px = 1000 * result.geometry.distance_mm * result.residuals_deg[i] * kDegree /
+                      (c * c * std::min(g.pixel_x_um, g.pixel_y_um));
+    squares_px += px * px;
+  }
+  result.rms_px = std::sqrt(squares_px / std::max<std::size_t>(1, two_theta.size()));
+  result.rings_on_plate = calibrator.rings_on_plate(result.geometry);
   for (std::size_t r = 0; r < rings.d.size(); ++r) {
     RingUse use;
     use.index = static_cast<int>(r);
@@ -302,6 +330,18 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
     result.rings.push_back(use);
   }
   return result;
+}
+
+std::string doubt_about(const Calibration& c, const std::string& calibrant) {
+  const int used = static_cast<int>(c.rings.size());
+  const bool scattered = c.rms_px > kMostCredibleRmsPx;
+  const bool sparse = used < kLeastCredibleRingShare * c.rings_on_plate;
+  if (!scattered && !sparse) return "";
+  return printf_string(
+      "the fit is not credible: rms residual %.2g px on the plate (a good fit's is under %g px), "
+      "%d of the %d %s rings on the plate up to the outermost used found (a good fit finds at "
+      "least half); check the calibrant, wavelength and distance",
+      c.rms_px, kMostCredibleRmsPx, used, c.rings_on_plate, calibrant.c_str());
 }
 
 }  // namespace vokip

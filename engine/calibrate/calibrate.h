@@ -44,7 +44,21 @@ struct Calibration {
   std::vector<RingPoint> points;        // the points used
   std::vector<double> residuals_deg;    // of each point
   double rms_deg = 0;
+  double rms_px = 0;       // the same as a distance on the plate, in pixels
+  int rings_on_plate = 0;  // of the calibrant's, up to the outermost used (see doubt_about)
 };
+
+// A fit whose points lie farther from their rings, or that uses a smaller
+// share of the calibrant's rings on the plate, is not to be trusted: a peak
+// is placed to a fraction of a pixel, and the rings of the right calibrant
+// under the right geometry are there to be found.
+constexpr double kMostCredibleRmsPx = 1;
+constexpr double kLeastCredibleRingShare = 0.5;
+
+// Why the calibration is not to be trusted, in one line naming its figures
+// (the rms residual on the plate, the rings found of those on the plate),
+// or "" when it is. calibrant: its name.
+std::string doubt_about(const Calibration& calibration, const std::string& calibrant);
 
 // Finds the centre (near the start's, or anywhere in the middle half when
 // none is known), then finds points on the innermost ring, fits, and takes
