@@ -111,6 +111,7 @@ struct CommandLine {
                  o->poni_version = v;
                  return v == "2" || v == "2.1";
                })
+        ->type_name("VERSION")
         ->group(output);
     app.add_option("--png", o->png_path,
                    "write a picture of the image (log-scaled) with the fitted rings (red; the "
