@@ -21,9 +21,10 @@ as the options that give vokip-reduce this geometry. Pixels of value 0 (no
 data) and pixels flagged by --mask are never used.
 
 A fit is not credible when its points lie more than 1 pixel (rms) from
-their rings on the plate, or when it found fewer than half of the
-calibrant's rings on the plate up to the outermost it used: as from the
-wrong calibrant, or a start too far off. Then one line says so with these
+their rings on the plate, when it found no more than half of the
+calibrant's rings on the plate up to the outermost it used, or when the
+image has a strong ring on none of the calibrant's: as from the wrong
+calibrant, or a start too far off. Then one line says so with these
 figures, the exit status is 1 and no .poni is written (the --png picture
 is, to show why); --force writes the .poni anyway, with a warning line.
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "engine/base/constants.h"
@@ -97,6 +98,47 @@ int rings_among(const std::vector<RingPoint>& points) {
   for (const RingPoint& p : points) rings.push_back(p.ring);
   std::sort(rings.begin(), rings.end());
   return static_cast<int>(std::unique(rings.begin(), rings.end()) - rings.begin());
+}
+
+// The 2-theta of the highest peak of the image's profile under the geometry
+// that lies on none of the rings, from 0.8 times the first ring's 2-theta
+// to the last's: a peak at least a fifth as high as the highest there and
+// ten times the noise, farther from every ring than four of the peaks'
+// widths (width_px, along the plate) or four bins of one pixel.
+std::optional<double> foreign_ring_deg(const PlateImage& image, const Geometry& g,
+                                       const std::vector<double>& ring_two_theta, double first_deg,
+                                       double last_deg, double width_px) {
+  const double bin_deg =
+      std::min(g.pixel_x_um, g.pixel_y_um) / (1000 * g.distance_mm) * kDegreesPerRadian;
+  const std::vector<double> peaks = two_theta_peaks(image, g, bin_deg);
+  const double reach_deg = std::max(4.0, 4 * width_px) * bin_deg;
+  const std::size_t from = static_cast<std::size_t>(0.8 * first_deg / bin_deg) + 1;
+  const std::size_t to = std::min(peaks.size() - 1, static_cast<std::size_t>(last_deg / bin_deg));
+  std::vector<double> values;
+  for (std::size_t k = from; k < to; ++k) {
+    if (!std::isnan(peaks[k])) values.push_back(peaks[k]);
+  }
+  if (values.size() < 10) return std::nullopt;
+  const double highest = *std::max_element(values.begin(), values.end());
+  const double centre = median_of(values);
+  for (double& v : values) v = std::fabs(v - centre);
+  const double noise = kStandardDeviationsPerMedianDeviation * median_of(values);
+  std::optional<double> foreign;
+  double foreign_height = 0;
+  for (std::size_t k = from; k < to; ++k) {
+    const double v = peaks[k];
+    if (!(v >= peaks[k - 1] && v > peaks[k + 1] && v >= 0.2 * highest && v >= 10 * noise)) continue;
+    const double at = (k + 0.5) * bin_deg;
+    const auto above = std::lower_bound(ring_two_theta.begin(), ring_two_theta.end(), at);
+    double nearest = std::numeric_limits<double>::infinity();
+    if (above != ring_two_theta.end()) nearest = *above - at;
+    if (above != ring_two_theta.begin()) nearest = std::min(nearest, at - above[-1]);
+    if (nearest > reach_deg && v > foreign_height) {
+      foreign = at;
+      foreign_height = v;
+    }
+  }
+  return foreign;
 }
 
 class Calibrator {
@@ -314,6 +356,13 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
   }
   result.rms_px = std::sqrt(squares_px / std::max<std::size_t>(1, two_theta.size()));
   result.rings_on_plate = calibrator.rings_on_plate(result.geometry);
+  std::vector<double> widths;
+  for (const RingPoint& p : result.points) widths.push_back(p.width_px);
+  const std::vector<double> fitted_two_theta =
+      two_thetas_at(rings.d, *result.geometry.wavelength_angstrom);
+  result.foreign_ring_deg = foreign_ring_deg(
+      image, result.geometry, fitted_two_theta, fitted_two_theta[calibrator.active().front()],
+      fitted_two_theta[calibrator.active().back()], median_of(widths));
   for (std::size_t r = 0; r < rings.d.size(); ++r) {
     RingUse use;
     use.index = static_cast<int>(r);
@@ -335,13 +384,18 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
 std::string doubt_about(const Calibration& c, const std::string& calibrant) {
   const int used = static_cast<int>(c.rings.size());
   const bool scattered = c.rms_px > kMostCredibleRmsPx;
-  const bool sparse = used < kLeastCredibleRingShare * c.rings_on_plate;
-  if (!scattered && !sparse) return "";
-  return printf_string(
+  const bool sparse = 2 * used <= c.rings_on_plate;
+  if (!scattered && !sparse && !c.foreign_ring_deg) return "";
+  std::string why = printf_string(
       "the fit is not credible: rms residual %.2g px on the plate (a good fit's is under %g px), "
-      "%d of the %d %s rings on the plate up to the outermost used found (a good fit finds at "
-      "least half); check the calibrant, wavelength and distance",
+      "%d of the %d %s rings on the plate up to the outermost used found (a good fit finds more "
+      "than half)",
       c.rms_px, kMostCredibleRmsPx, used, c.rings_on_plate, calibrant.c_str());
+  if (c.foreign_ring_deg) {
+    why += printf_string(", and the image has a ring at 2-theta %.2f deg that %s has not",
+                         *c.foreign_ring_deg, calibrant.c_str());
+  }
+  return why + "; check the calibrant, wavelength and distance";
 }
 
 }  // namespace vokip

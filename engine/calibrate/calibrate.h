@@ -2,6 +2,7 @@
 // rings, from a rough start.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,18 +47,25 @@ struct Calibration {
   double rms_deg = 0;
   double rms_px = 0;       // the same as a distance on the plate, in pixels
   int rings_on_plate = 0;  // of the calibrant's, up to the outermost used (see doubt_about)
+  // A strong ring of the image on none of the calibrant's, if any (see doubt_about).
+  std::optional<double> foreign_ring_deg;
 };
 
-// A fit whose points lie farther from their rings, or that uses a smaller
-// share of the calibrant's rings on the plate, is not to be trusted: a peak
-// is placed to a fraction of a pixel, and the rings of the right calibrant
-// under the right geometry are there to be found.
+// A fit whose points lie farther from their rings than this, that finds no
+// more than half of the calibrant's rings on the plate up to the outermost
+// it used, or that leaves a strong ring of the image unexplained (at least
+// a fifth as high as the highest, from 0.8 times the innermost used ring's
+// 2-theta to the outermost's), is not to be trusted: a peak is placed to a
+// fraction of a pixel, and under the right geometry the right calibrant's
+// rings are there to be found, and no others. Another calibrant of nearly
+// the same lattice (CeO2 and Si differ by 0.4 %) fits their shared rings
+// well; only its others give it away.
 constexpr double kMostCredibleRmsPx = 1;
-constexpr double kLeastCredibleRingShare = 0.5;
 
 // Why the calibration is not to be trusted, in one line naming its figures
-// (the rms residual on the plate, the rings found of those on the plate),
-// or "" when it is. calibrant: its name.
+// (the rms residual on the plate, the rings found of those on the plate, a
+// ring of the image not the calibrant's), or "" when it is. calibrant: its
+// name.
 std::string doubt_about(const Calibration& calibration, const std::string& calibrant);
 
 // Finds the centre (near the start's, or anywhere in the middle half when

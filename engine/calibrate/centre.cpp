@@ -7,6 +7,7 @@
 
 #include "engine/base/constants.h"
 #include "engine/base/quantile.h"
+#include "engine/geometry/pixel_angles.h"
 
 namespace vokip {
 
@@ -238,22 +239,66 @@ std::vector<double> peaks_of(const std::vector<double>& profile, int reach) {
   return smoothed;
 }
 
-}  // namespace
+// Some two million pixels are plenty for a mean around each circle: the
+// step between the pixels visited, both ways.
+int profile_stride(const PlateImage& image) {
+  return std::max(1, static_cast<int>(std::sqrt(double(image.width()) * image.height() / 2e6)));
+}
 
-double find_ring_distance_um(const PlateImage& image, PlatePoint centre, double pixel_x_um,
-                             double pixel_y_um, const std::vector<double>& ring_tangents,
-                             double start_um, double span) {
-  // Some two million pixels are plenty for the mean around each circle.
-  const int stride =
-      std::max(1, static_cast<int>(std::sqrt(double(image.width()) * image.height() / 2e6)));
+// The 99.9th percentile of the values with data (of a sample of them).
+float clip_ceiling(const PlateImage& image, int stride) {
   std::vector<float> sample;
   for (int r = stride / 2; r < image.height(); r += 4 * stride) {
     for (int c = stride / 2; c < image.width(); c += stride) {
       if (!std::isnan(image.at(c, r))) sample.push_back(image.at(c, r));
     }
   }
-  if (sample.empty()) return start_um;
-  const float ceiling = quantile_in_place(&sample, 0.999);
+  return sample.empty() ? 0.0f : quantile_in_place(&sample, 0.999);
+}
+
+}  // namespace
+
+std::vector<double> two_theta_peaks(const PlateImage& image, const Geometry& g, double bin_deg) {
+  const int stride = profile_stride(image);
+  const float ceiling = clip_ceiling(image, stride);
+  std::vector<double> sums, x;
+  std::vector<int> counts;
+  for (int c = stride / 2; c < image.width(); c += stride) x.push_back(c + 0.5);
+  for (int r = stride / 2; r < image.height(); r += stride) {
+    const std::vector<double> two_theta =
+        point_two_thetas(g, x, std::vector<double>(x.size(), r + 0.5));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const float value = image.at(static_cast<int>(x[i]), r);
+      if (std::isnan(value) || !(two_theta[i] >= 0)) continue;
+      const std::size_t bin = static_cast<std::size_t>(two_theta[i] / bin_deg);
+      if (bin >= sums.size()) {
+        sums.resize(bin + 1, 0.0);
+        counts.resize(bin + 1, 0);
+      }
+      sums[bin] += std::min(value, ceiling);
+      ++counts[bin];
+    }
+  }
+  // As around circles: NaN where less than a quarter of the ring (untilted)
+  // has data.
+  const double pixel_um = std::sqrt(g.pixel_x_um * g.pixel_y_um);
+  std::vector<double> profile(sums.size(), std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t k = 0; k < sums.size(); ++k) {
+    const double t = (k + 0.5) * bin_deg * kDegree, c = std::cos(t);
+    const double radius_px = 1000 * g.distance_mm * std::tan(t) / pixel_um;
+    const double width_px = 1000 * g.distance_mm * bin_deg * kDegree / (c * c * pixel_um);
+    if (counts[k] > 0 && counts[k] >= 0.25 * 2 * kPi * radius_px * width_px / (stride * stride)) {
+      profile[k] = sums[k] / counts[k];
+    }
+  }
+  return peaks_of(profile, 20);
+}
+
+double find_ring_distance_um(const PlateImage& image, PlatePoint centre, double pixel_x_um,
+                             double pixel_y_um, const std::vector<double>& ring_tangents,
+                             double start_um, double span) {
+  const int stride = profile_stride(image);
+  const float ceiling = clip_ceiling(image, stride);
   const double bin_um = std::min(pixel_x_um, pixel_y_um);
   const std::vector<double> peaks =
       peaks_of(radial_profile(image, centre, pixel_x_um, pixel_y_um, bin_um, stride, ceiling), 20);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/calibrate/plate_image.h"
+#include "engine/geometry/geometry.h"
 
 namespace vokip {
 
@@ -38,5 +39,13 @@ PlatePoint find_ring_centre(const PlateImage& image, PlatePoint start, double se
 double find_ring_distance_um(const PlateImage& image, PlatePoint centre, double pixel_x_um,
                              double pixel_y_um, const std::vector<double>& ring_tangents,
                              double start_um, double span);
+
+// What stands above the background of the image's mean over bins of
+// 2-theta under the geometry (clipped as above, then less its running
+// median over 20 bins on either side, smoothed over five), from 0 out by
+// bins of bin_deg; NaN where less than a quarter of a ring has data. For
+// judging a fit by the rings it leaves unexplained.
+std::vector<double> two_theta_peaks(const PlateImage& image, const Geometry& geometry,
+                                    double bin_deg);
 
 }  // namespace vokip
