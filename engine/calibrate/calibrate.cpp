@@ -111,6 +111,7 @@ std::optional<double> foreign_ring_deg(const PlateImage& image, const Geometry& 
   const double bin_deg =
       std::min(g.pixel_x_um, g.pixel_y_um) / (1000 * g.distance_mm) * kDegreesPerRadian;
   const std::vector<double> peaks = two_theta_peaks(image, g, bin_deg);
+  if (peaks.size() < 3) return std::nullopt;
   const double reach_deg = std::max(4.0, 4 * width_px) * bin_deg;
   const std::size_t from = static_cast<std::size_t>(0.8 * first_deg / bin_deg) + 1;
   const std::size_t to = std::min(peaks.size() - 1, static_cast<std::size_t>(last_deg / bin_deg));
