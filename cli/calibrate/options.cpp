@@ -10,22 +10,31 @@ namespace vokip {
 namespace {
 
 constexpr char kExamples[] =
-    R"(The beam centre is looked for within 64 pixels of the given one (the
+    R"(The beam centre is looked for within 128 pixels of the given one (the
 header's, the .poni's or --center's) or, when there is none, anywhere in the
-middle half of the image; the rings are then found one after another from
-the innermost, and distance, beam
-centre, tilt and tilt direction (and with --refine-wavelength the wavelength)
-fitted to them by least squares. The result is printed with standard
-uncertainties and as the options that give vokip-reduce this geometry.
-Pixels of value 0 (no data) and pixels flagged by --mask are never used.
+middle half of the image, and the distance, within 20 % of the given one,
+where the calibrant's innermost rings meet the image's; the rings are then
+found one after another from the innermost, and distance, beam centre, tilt
+and tilt direction (and with --refine-wavelength the wavelength) fitted to
+them by least squares. The result is printed with standard uncertainties and
+as the options that give vokip-reduce this geometry. Pixels of value 0 (no
+data) and pixels flagged by --mask are never used.
+
+A fit is not credible when its points lie more than 1 pixel (rms) from
+their rings on the plate, when it found no more than half of the
+calibrant's rings on the plate up to the outermost it used, or when the
+image has a strong ring on none of the calibrant's: as from the wrong
+calibrant, or a start too far off. Then one line says so with these
+figures, the exit status is 1 and no .poni is written (the --png picture
+is, to show why); --force writes the .poni anyway, with a warning line.
 
 A calibrant file lists d-spacings in angstrom, one per line; '#' starts a
 comment and anything after a line's first number is ignored (pyFAI's .D
 files read as they are).
 
 Exit status: 0 calibrated; 1 the calibration could not be done (a file that
-cannot be read, no ring found, too few points, no convergence); 2 bad
-command line.
+cannot be read, no ring found, too few points, no convergence, a fit that is
+not credible); 2 bad command line.
 
 Examples:
   vokip-calibrate lab6.mar3450 --calibrant LaB6 --png lab6.png --write-poni lab6.poni
@@ -92,12 +101,18 @@ struct CommandLine {
                    "--poni")
         ->type_name("FILE")
         ->group(output);
-    add_parsed(app, "--poni-version", "2.1 or 2",
-               "the version --write-poni writes (default 2.1; 2 for pyFAI before 2023)",
+    app.add_flag("--force", o->force,
+                 "write the .poni even when the fit is not credible (exit status 0, a warning "
+                 "line)")
+        ->group(output);
+    add_parsed(app, "--poni-version", "2 or 2.1",
+               "the version --write-poni writes (default 2, which pyFAI reads from 0.21 on and "
+               "which says all that 2.1 would)",
                [o](const std::string& v) {
                  o->poni_version = v;
                  return v == "2" || v == "2.1";
                })
+        ->type_name("VERSION")
         ->group(output);
     app.add_option("--png", o->png_path,
                    "write a picture of the image (log-scaled) with the fitted rings (red; the "

@@ -20,7 +20,10 @@ struct CalibrateOptions {
   long max_iterations = 200;
   std::string png_path;
   std::string write_poni_path;
-  std::string poni_version = "2.1";
+  // Version 2 says all that 2.1 would (the default detector orientation),
+  // and Debian 12's pyFAI reads no later one.
+  std::string poni_version = "2";
+  bool force = false;  // write the .poni of a fit that is not credible
 };
 
 struct ParsedCalibrateOptions {

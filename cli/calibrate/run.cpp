@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <optional>
 
-#include "engine/calibrate/picture.h"
 #include "engine/base/error.h"
-#include "engine/formats/files.h"
 #include "engine/base/text.h"
+#include "engine/calibrate/picture.h"
+#include "engine/formats/files.h"
 #include "engine/formats/image.h"
 #include "engine/formats/mar345.h"
 #include "engine/formats/mask.h"
@@ -79,6 +79,9 @@ std::string calibration_report(const std::string& image, const Calibrant& calibr
   r += start.centre_known ? printf_string(", starting from (%.2f, %.2f)\n",
                                           start.geometry.center_x_px, start.geometry.center_y_px)
                           : std::string(" (no centre given)\n");
+  r += printf_string(
+      "distance found from the rings' radii about it: %.2f mm, starting from %.2f mm\n",
+      c.found_distance_mm, start.geometry.distance_mm);
   r += "fitted geometry, with standard uncertainties:\n";
   r += "  distance        " + with_uncertainty(g.distance_mm, u.distance_mm, "mm") + "\n";
   r += "  beam centre x   " + with_uncertainty(g.center_x_px, u.center_x_px, "px") + "\n";
@@ -91,8 +94,10 @@ std::string calibration_report(const std::string& image, const Calibrant& calibr
                           : printf_string("%.10g A (held)", *g.wavelength_angstrom)) +
        "\n";
   r += printf_string("  pixel size      %g x %g um (held)\n", g.pixel_x_um, g.pixel_y_um);
-  r += printf_string("%zu rings, %zu points, rms residual %.3g deg in 2-theta\n", c.rings.size(),
-                     c.points.size(), c.rms_deg);
+  r += printf_string(
+      "%zu rings (of %d on the plate up to the outermost used), %zu points, rms "
+      "residual %.3g deg in 2-theta (%.2g px on the plate)\n",
+      c.rings.size(), c.rings_on_plate, c.points.size(), c.rms_deg, c.rms_px);
   r += "  ring  d (A)        2-theta (deg)  points  rms (deg)\n";
   for (const RingUse& ring : c.rings) {
     r += printf_string("  %4d  %-11.7g  %-13.6f  %6d  %.3g\n", ring.index + 1, ring.d_angstrom,
@@ -135,15 +140,26 @@ int run_calibration(const CalibrateOptions& o, std::FILE* out, std::FILE* err) {
     concerning = o.image;
     const std::vector<std::uint8_t> bytes = read_file(o.image);
     const Mar345Header header = parse_mar345(bytes.data(), bytes.size());
-    const CalibrationStart start = starting_geometry(header, overrides);
+    // A damaged image is said to be so before anything is asked of its
+    // header's geometry.
     Image image;
     image.decode(bytes.data(), header);
     const PlateImage plate(image, mask ? &*mask : nullptr);
+    const CalibrationStart start = starting_geometry(header, overrides);
 
     CalibrationSettings settings;
     settings.refine_wavelength = o.refine_wavelength;
     settings.max_iterations = static_cast<int>(o.max_iterations);
     const Calibration calibration = calibrate(plate, calibrant, start, settings);
+    const std::string doubt = doubt_about(calibration, calibrant.name);
+    // The picture of a fit not to be trusted is written all the same: it
+    // shows where the rings were taken to be.
+    if (!doubt.empty() && !o.force) {
+      concerning = o.png_path;
+      if (!o.png_path.empty()) write_png(o.png_path, calibration_picture(plate, calibration));
+      concerning = o.image;
+      return failed(doubt + " [--force]");
+    }
 
     concerning = o.write_poni_path;
     if (!o.write_poni_path.empty()) {
@@ -162,6 +178,10 @@ int run_calibration(const CalibrateOptions& o, std::FILE* out, std::FILE* err) {
         out);
     if (!o.write_poni_path.empty()) std::fprintf(out, "geometry: %s\n", o.write_poni_path.c_str());
     if (!o.png_path.empty()) std::fprintf(out, "picture: %s\n", o.png_path.c_str());
+    if (!doubt.empty()) {
+      std::fprintf(err, "%s: %s: warning: %s; kept as --force asks\n", kName, o.image.c_str(),
+                   doubt.c_str());
+    }
   } catch (const std::bad_alloc&) {
     return failed("out of memory");
   } catch (const Error& e) {

@@ -103,8 +103,9 @@ struct CommandLine {
                    "write the geometry in use (of the first image) as a .poni")
         ->type_name("FILE")
         ->group(geometry);
-    add_parsed(app, "--poni-version", "2.1 or 2",
-               "the version --write-poni writes (default 2.1; 2 for pyFAI before 2023)",
+    add_parsed(app, "--poni-version", "2 or 2.1",
+               "the version --write-poni writes (default 2, which pyFAI reads from 0.21 on and "
+               "which says all that 2.1 would)",
                [o](const std::string& v) {
                  o->poni_version = v;
                  return v == "2" || v == "2.1";

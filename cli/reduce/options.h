@@ -19,7 +19,7 @@ struct ReduceOptions {
   std::vector<std::string> inputs;  // image files or glob patterns
   ReductionRequest request;
   std::string write_poni_path;  // where to write the geometry in use, if anywhere
-  std::string poni_version = "2.1";
+  std::string poni_version = "2";
   std::string output_dir;  // empty: beside each input
   bool write_chi = false, write_csv = false, write_svg = false, write_xye = false;
   bool write_png = false;      // the profile's plot and the image's picture, as PNG

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "engine/base/constants.h"
 #include "engine/base/error.h"
 #include "engine/base/quantile.h"
+#include "engine/base/text.h"
 #include "engine/geometry/units.h"
 
 namespace vokip {
@@ -20,6 +22,9 @@ constexpr int kLeastPoints = 20;
 // searched across it: noise alone gives far fewer.
 constexpr double kLeastShareFound = 0.2;
 constexpr double kProbeWindowPx = 40;
+// The distance is looked for from the start's over this factor to the
+// start's times it.
+constexpr double kDistanceSpan = 1.2;
 
 // The calibrant's rings that the wavelength reaches, by ascending 2-theta.
 struct RingList {
@@ -36,6 +41,13 @@ RingList ring_list(const Calibrant& calibrant, double wavelength) {
     rings.two_theta.push_back(t);
   }
   return rings;
+}
+
+// The rings' 2-theta at a wavelength.
+std::vector<double> two_thetas_at(const std::vector<double>& d_angstrom, double wavelength) {
+  std::vector<double> two_theta;
+  for (double d : d_angstrom) two_theta.push_back(two_theta_of_d(d, wavelength));
+  return two_theta;
 }
 
 // Each point given to the ring nearest its 2-theta under the geometry;
@@ -88,6 +100,48 @@ int rings_among(const std::vector<RingPoint>& points) {
   return static_cast<int>(std::unique(rings.begin(), rings.end()) - rings.begin());
 }
 
+// The 2-theta of the highest peak of the image's profile under the geometry
+// that lies on none of the rings, from 0.8 times the first ring's 2-theta
+// to the last's: a peak at least a fifth as high as the highest there and
+// ten times the noise, farther from every ring than four of the peaks'
+// widths (width_px, along the plate) or four bins of one pixel.
+std::optional<double> foreign_ring_deg(const PlateImage& image, const Geometry& g,
+                                       const std::vector<double>& ring_two_theta, double first_deg,
+                                       double last_deg, double width_px) {
+  const double bin_deg =
+      std::min(g.pixel_x_um, g.pixel_y_um) / (1000 * g.distance_mm) * kDegreesPerRadian;
+  const std::vector<double> peaks = two_theta_peaks(image, g, bin_deg);
+  if (peaks.size() < 3) return std::nullopt;
+  const double reach_deg = std::max(4.0, 4 * width_px) * bin_deg;
+  const std::size_t from = static_cast<std::size_t>(0.8 * first_deg / bin_deg) + 1;
+  const std::size_t to = std::min(peaks.size() - 1, static_cast<std::size_t>(last_deg / bin_deg));
+  std::vector<double> values;
+  for (std::size_t k = from; k < to; ++k) {
+    if (!std::isnan(peaks[k])) values.push_back(peaks[k]);
+  }
+  if (values.size() < 10) return std::nullopt;
+  const double highest = *std::max_element(values.begin(), values.end());
+  const double centre = median_of(values);
+  for (double& v : values) v = std::fabs(v - centre);
+  const double noise = kStandardDeviationsPerMedianDeviation * median_of(values);
+  std::optional<double> foreign;
+  double foreign_height = 0;
+  for (std::size_t k = from; k < to; ++k) {
+    const double v = peaks[k];
+    if (!(v >= peaks[k - 1] && v > peaks[k + 1] && v >= 0.2 * highest && v >= 10 * noise)) continue;
+    const double at = (k + 0.5) * bin_deg;
+    const auto above = std::lower_bound(ring_two_theta.begin(), ring_two_theta.end(), at);
+    double nearest = std::numeric_limits<double>::infinity();
+    if (above != ring_two_theta.end()) nearest = *above - at;
+    if (above != ring_two_theta.begin()) nearest = std::min(nearest, at - above[-1]);
+    if (nearest > reach_deg && v > foreign_height) {
+      foreign = at;
+      foreign_height = v;
+    }
+  }
+  return foreign;
+}
+
 class Calibrator {
  public:
   Calibrator(const PlateImage& image, const RingList& rings, const CalibrationSettings& settings)
@@ -131,6 +185,21 @@ class Calibrator {
       if (moved < 0.01 && std::fabs(g->distance_mm / before.distance_mm - 1) < 1e-6) break;
     }
     return fit;
+  }
+
+  // The calibrant's rings, up to the outermost one used, along which enough
+  // lines lie on data for the ring to be taken in: what the image shows if
+  // the geometry is right.
+  int rings_on_plate(const Geometry& g) const {
+    if (active_.empty()) return 0;
+    std::vector<int> inner(static_cast<std::size_t>(active_.back()) + 1);
+    for (std::size_t r = 0; r < inner.size(); ++r) inner[r] = static_cast<int>(r);
+    std::vector<int> lines;
+    find_ring_points(image_, g, two_thetas_at(rings_.d, *g.wavelength_angstrom), inner, search(),
+                     &lines);
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](int n) {
+      return n * kLeastShareFound >= kLeastPointsPerRing;
+    }));
   }
 
   const std::vector<int>& active() const { return active_; }
@@ -184,8 +253,9 @@ class Calibrator {
   // Finds the active rings' points where the geometry puts them and fits
   // them.
   GeometryFit refit(Geometry* g, bool wavelength) {
-    std::vector<RingPoint> found =
-        find_ring_points(image_, *g, rings_.two_theta, active_, search());
+    // At the wavelength fitted so far, which may have moved the rings.
+    std::vector<RingPoint> found = find_ring_points(
+        image_, *g, two_thetas_at(rings_.d, *g->wavelength_angstrom), active_, search());
     return fit_points(std::move(found), g, wavelength);
   }
 
@@ -195,11 +265,8 @@ class Calibrator {
     if (found.empty()) throw Error("no ring points left");
     const FitFreedom f = freedom(rings_among(found), wavelength);
     GeometryFit fit = fit_geometry(found, rings_.d, *g, f, settings_.max_iterations);
-    std::vector<double> fitted_two_theta;
-    for (double d : rings_.d) {
-      fitted_two_theta.push_back(two_theta_of_d(d, *fit.geometry.wavelength_angstrom));
-    }
-    const std::vector<double> residuals = assign_nearest(&found, fit.geometry, fitted_two_theta);
+    const std::vector<double> residuals = assign_nearest(
+        &found, fit.geometry, two_thetas_at(rings_.d, *fit.geometry.wavelength_angstrom));
     std::vector<RingPoint> kept =
         without_outliers(found, residuals, static_cast<int>(rings_.d.size()));
     fit = fit_geometry(kept, rings_.d, fit.geometry, f, settings_.max_iterations);
@@ -245,6 +312,15 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
   result.found_centre = find_ring_centre(image, from, reach, first_ring_px / 2);
   g.center_x_px = result.found_centre.x;
   g.center_y_px = result.found_centre.y;
+  // The rings are taken in where this distance puts them, each looked for
+  // within a window of a few percent of its radius: the start's distance
+  // may be further off.
+  std::vector<double> tangents;
+  for (double t : rings.two_theta) tangents.push_back(std::tan(t * kDegree));
+  g.distance_mm = find_ring_distance_um(image, result.found_centre, g.pixel_x_um, g.pixel_y_um,
+                                        tangents, 1000 * g.distance_mm, kDistanceSpan) /
+                  1000;
+  result.found_distance_mm = g.distance_mm;
 
   Calibrator calibrator(image, rings, settings);
   calibrator.take_in_rings(&g);
@@ -269,6 +345,25 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
   result.points = calibrator.points();
   result.residuals_deg = fit.residuals_deg;
   result.rms_deg = fit.rms_deg;
+  // Each residual as a distance on the plate, the tilt left aside:
+  // d rho = D d(2 theta) / cos^2 2-theta.
+  const std::vector<double> two_theta = two_thetas_of(result.points, result.geometry);
+  double squares_px = 0;
+  for (std::size_t i = 0; i < two_theta.size(); ++i) {
+    const double c = std::cos(two_theta[i] * kDegree);
+    const double px = 1000 * result.geometry.distance_mm * result.residuals_deg[i] * kDegree /
+                      (c * c * std::min(g.pixel_x_um, g.pixel_y_um));
+    squares_px += px * px;
+  }
+  result.rms_px = std::sqrt(squares_px / std::max<std::size_t>(1, two_theta.size()));
+  result.rings_on_plate = calibrator.rings_on_plate(result.geometry);
+  std::vector<double> widths;
+  for (const RingPoint& p : result.points) widths.push_back(p.width_px);
+  const std::vector<double> fitted_two_theta =
+      two_thetas_at(rings.d, *result.geometry.wavelength_angstrom);
+  result.foreign_ring_deg = foreign_ring_deg(
+      image, result.geometry, fitted_two_theta, fitted_two_theta[calibrator.active().front()],
+      fitted_two_theta[calibrator.active().back()], median_of(widths));
   for (std::size_t r = 0; r < rings.d.size(); ++r) {
     RingUse use;
     use.index = static_cast<int>(r);
@@ -285,6 +380,23 @@ Calibration calibrate(const PlateImage& image, const Calibrant& calibrant,
     result.rings.push_back(use);
   }
   return result;
+}
+
+std::string doubt_about(const Calibration& c, const std::string& calibrant) {
+  const int used = static_cast<int>(c.rings.size());
+  const bool scattered = c.rms_px > kMostCredibleRmsPx;
+  const bool sparse = 2 * used <= c.rings_on_plate;
+  if (!scattered && !sparse && !c.foreign_ring_deg) return "";
+  std::string why = printf_string(
+      "the fit is not credible: rms residual %.2g px on the plate (a good fit's is under %g px), "
+      "%d of the %d %s rings on the plate up to the outermost used found (a good fit finds more "
+      "than half)",
+      c.rms_px, kMostCredibleRmsPx, used, c.rings_on_plate, calibrant.c_str());
+  if (c.foreign_ring_deg) {
+    why += printf_string(", and the image has a ring at 2-theta %.2f deg that %s has not",
+                         *c.foreign_ring_deg, calibrant.c_str());
+  }
+  return why + "; check the calibrant, wavelength and distance";
 }
 
 }  // namespace vokip

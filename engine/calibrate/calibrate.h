@@ -2,6 +2,7 @@
 // rings, from a rough start.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ struct CalibrationStart {
 
 struct CalibrationSettings {
   bool refine_wavelength = false;
-  int max_iterations = 200;      // of each least-squares fit
-  double centre_search_px = 64;  // how far from a known centre the search looks
+  int max_iterations = 200;       // of each least-squares fit
+  double centre_search_px = 128;  // how far from a known centre the search looks
 };
 
 // A ring the fit used.
@@ -38,12 +39,34 @@ struct Calibration {
   Geometry geometry;
   GeometryUncertainty uncertainty;
   PlatePoint found_centre;              // where the centre search put the centre
+  double found_distance_mm = 0;         // where the rings' radii put the distance about it
   std::vector<double> ring_d_angstrom;  // every ring of the calibrant the wavelength reaches
   std::vector<RingUse> rings;           // the rings used
   std::vector<RingPoint> points;        // the points used
   std::vector<double> residuals_deg;    // of each point
   double rms_deg = 0;
+  double rms_px = 0;       // the same as a distance on the plate, in pixels
+  int rings_on_plate = 0;  // of the calibrant's, up to the outermost used (see doubt_about)
+  // A strong ring of the image on none of the calibrant's, if any (see doubt_about).
+  std::optional<double> foreign_ring_deg;
 };
+
+// A fit whose points lie farther from their rings than this, that finds no
+// more than half of the calibrant's rings on the plate up to the outermost
+// it used, or that leaves a strong ring of the image unexplained (at least
+// a fifth as high as the highest, from 0.8 times the innermost used ring's
+// 2-theta to the outermost's), is not to be trusted: a peak is placed to a
+// fraction of a pixel, and under the right geometry the right calibrant's
+// rings are there to be found, and no others. Another calibrant of nearly
+// the same lattice (CeO2 and Si differ by 0.4 %) fits their shared rings
+// well; only its others give it away.
+constexpr double kMostCredibleRmsPx = 1;
+
+// Why the calibration is not to be trusted, in one line naming its figures
+// (the rms residual on the plate, the rings found of those on the plate, a
+// ring of the image not the calibrant's), or "" when it is. calibrant: its
+// name.
+std::string doubt_about(const Calibration& calibration, const std::string& calibrant);
 
 // Finds the centre (near the start's, or anywhere in the middle half when
 // none is known), then finds points on the innermost ring, fits, and takes

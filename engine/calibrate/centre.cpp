@@ -5,7 +5,9 @@
 #include <limits>
 #include <vector>
 
+#include "engine/base/constants.h"
 #include "engine/base/quantile.h"
+#include "engine/geometry/pixel_angles.h"
 
 namespace vokip {
 
@@ -183,7 +185,152 @@ PlatePoint best_near(const Grid& g, double least_radius, PlatePoint around, int 
   return best;
 }
 
+// The image's mean over circles one bin wide about the centre (pixels
+// visited in steps of stride both ways), values clipped at `ceiling`; NaN
+// where less than a quarter of the circle has data.
+std::vector<double> radial_profile(const PlateImage& image, PlatePoint centre, double pixel_x_um,
+                                   double pixel_y_um, double bin_um, int stride, float ceiling) {
+  const double corner_um = std::hypot(std::max(centre.x, image.width() - centre.x) * pixel_x_um,
+                                      std::max(centre.y, image.height() - centre.y) * pixel_y_um);
+  const std::size_t bins = static_cast<std::size_t>(corner_um / bin_um) + 1;
+  std::vector<double> sums(bins, 0.0);
+  std::vector<int> counts(bins, 0);
+  for (int r = stride / 2; r < image.height(); r += stride) {
+    const double dy = (r + 0.5 - centre.y) * pixel_y_um;
+    for (int c = stride / 2; c < image.width(); c += stride) {
+      const float value = image.at(c, r);
+      if (std::isnan(value)) continue;
+      const double dx = (c + 0.5 - centre.x) * pixel_x_um;
+      const std::size_t bin = static_cast<std::size_t>(std::sqrt(dx * dx + dy * dy) / bin_um);
+      sums[bin] += std::min(value, ceiling);
+      ++counts[bin];
+    }
+  }
+  // A whole circle's pixels in a bin, of those visited.
+  const double per_bin = 2 * kPi * bin_um * bin_um / (pixel_x_um * pixel_y_um * stride * stride);
+  std::vector<double> profile(bins, std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t k = 0; k < bins; ++k) {
+    if (counts[k] > 0 && counts[k] >= 0.25 * per_bin * (k + 0.5)) profile[k] = sums[k] / counts[k];
+  }
+  return profile;
+}
+
+// The profile less its median over reach bins on either side, then
+// smoothed over five bins: what stands above the background, ring by ring.
+std::vector<double> peaks_of(const std::vector<double>& profile, int reach) {
+  const int n = static_cast<int>(profile.size());
+  std::vector<double> above(profile.size(), std::numeric_limits<double>::quiet_NaN());
+  std::vector<double> around;
+  for (int k = 0; k < n; ++k) {
+    if (std::isnan(profile[k])) continue;
+    around.clear();
+    for (int j = std::max(0, k - reach); j <= std::min(n - 1, k + reach); ++j) {
+      if (!std::isnan(profile[j])) around.push_back(profile[j]);
+    }
+    above[k] = profile[k] - quantile_in_place(&around, 0.5);
+  }
+  std::vector<double> smoothed(profile.size(), std::numeric_limits<double>::quiet_NaN());
+  const double weights[] = {1, 2, 3, 2, 1};
+  for (int k = 2; k + 2 < n; ++k) {
+    double sum = 0;
+    for (int j = 0; j < 5; ++j) sum += weights[j] * above[k + j - 2];
+    smoothed[k] = sum / 9;
+  }
+  return smoothed;
+}
+
+// Some two million pixels are plenty for a mean around each circle: the
+// step between the pixels visited, both ways.
+int profile_stride(const PlateImage& image) {
+  return std::max(1, static_cast<int>(std::sqrt(double(image.width()) * image.height() / 2e6)));
+}
+
+// The 99.9th percentile of the values with data (of a sample of them).
+float clip_ceiling(const PlateImage& image, int stride) {
+  std::vector<float> sample;
+  for (int r = stride / 2; r < image.height(); r += 4 * stride) {
+    for (int c = stride / 2; c < image.width(); c += stride) {
+      if (!std::isnan(image.at(c, r))) sample.push_back(image.at(c, r));
+    }
+  }
+  return sample.empty() ? 0.0f : quantile_in_place(&sample, 0.999);
+}
+
 }  // namespace
+
+std::vector<double> two_theta_peaks(const PlateImage& image, const Geometry& g, double bin_deg) {
+  const int stride = profile_stride(image);
+  const float ceiling = clip_ceiling(image, stride);
+  std::vector<double> sums, x;
+  std::vector<int> counts;
+  for (int c = stride / 2; c < image.width(); c += stride) x.push_back(c + 0.5);
+  for (int r = stride / 2; r < image.height(); r += stride) {
+    const std::vector<double> two_theta =
+        point_two_thetas(g, x, std::vector<double>(x.size(), r + 0.5));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const float value = image.at(static_cast<int>(x[i]), r);
+      if (std::isnan(value) || !(two_theta[i] >= 0)) continue;
+      const std::size_t bin = static_cast<std::size_t>(two_theta[i] / bin_deg);
+      if (bin >= sums.size()) {
+        sums.resize(bin + 1, 0.0);
+        counts.resize(bin + 1, 0);
+      }
+      sums[bin] += std::min(value, ceiling);
+      ++counts[bin];
+    }
+  }
+  // As around circles: NaN where less than a quarter of the ring (untilted)
+  // has data.
+  const double pixel_um = std::sqrt(g.pixel_x_um * g.pixel_y_um);
+  std::vector<double> profile(sums.size(), std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t k = 0; k < sums.size(); ++k) {
+    const double t = (k + 0.5) * bin_deg * kDegree, c = std::cos(t);
+    const double radius_px = 1000 * g.distance_mm * std::tan(t) / pixel_um;
+    const double width_px = 1000 * g.distance_mm * bin_deg * kDegree / (c * c * pixel_um);
+    if (counts[k] > 0 && counts[k] >= 0.25 * 2 * kPi * radius_px * width_px / (stride * stride)) {
+      profile[k] = sums[k] / counts[k];
+    }
+  }
+  return peaks_of(profile, 20);
+}
+
+double find_ring_distance_um(const PlateImage& image, PlatePoint centre, double pixel_x_um,
+                             double pixel_y_um, const std::vector<double>& ring_tangents,
+                             double start_um, double span) {
+  const int stride = profile_stride(image);
+  const float ceiling = clip_ceiling(image, stride);
+  const double bin_um = std::min(pixel_x_um, pixel_y_um);
+  const std::vector<double> peaks =
+      peaks_of(radial_profile(image, centre, pixel_x_um, pixel_y_um, bin_um, stride, ceiling), 20);
+  const double last = static_cast<double>(peaks.size()) - 1;
+
+  const int rings_scored = 8;
+  auto score = [&](double distance_um) {
+    double sum = 0;
+    int scored = 0;
+    for (double tangent : ring_tangents) {
+      const double at = distance_um * tangent / bin_um;
+      if (!(at < last)) break;
+      const std::size_t k = static_cast<std::size_t>(at);
+      const double value = peaks[k] + (at - k) * (peaks[k + 1] - peaks[k]);
+      if (std::isnan(value)) continue;
+      sum += value;
+      if (++scored == rings_scored) break;
+    }
+    return sum;
+  };
+  // Steps that move the outermost circle by a quarter of a bin.
+  const double step = 1 + 0.25 / last;
+  double best = start_um, best_score = score(start_um);
+  for (double d = start_um / span; d <= start_um * span; d *= step) {
+    const double s = score(d);
+    if (s > best_score) {
+      best_score = s;
+      best = d;
+    }
+  }
+  return best;
+}
 
 PlatePoint find_ring_centre(const PlateImage& image, PlatePoint start, double search_radius_px,
                             double least_radius_px) {

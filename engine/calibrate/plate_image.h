@@ -8,9 +8,9 @@
 #include <limits>
 #include <vector>
 
+#include "engine/formats/image.h"
 #include "engine/formats/mask.h"
 #include "engine/memory/huge_pages.h"
-#include "engine/formats/image.h"
 
 namespace vokip {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "engine/formats/mar345.h"
 #include "engine/formats/image.h"
+#include "engine/formats/mar345.h"
 #include "support/mar345_writer.h"
 #include "support/ring_pattern.h"
 
@@ -44,6 +44,7 @@ struct HeaderGeometry {
   std::optional<double> center_x_px, center_y_px;
   bool wavelength = true;
   bool centre = true;
+  bool pixel_size = true;
 };
 
 inline std::vector<std::uint8_t> calibrant_file(const RingPattern& pattern,
@@ -54,6 +55,7 @@ inline std::vector<std::uint8_t> calibrant_file(const RingPattern& pattern,
   if (header.center_y_px) c.center_y_px = header.center_y_px;
   if (!header.wavelength) c.wavelength_angstrom.reset();
   if (!header.centre) c.center_x_px = c.center_y_px = std::nullopt;
+  if (!header.pixel_size) c.pixel_um.reset();
   return write_mar345(c);
 }
 

@@ -1,6 +1,7 @@
 // vokip-calibrate as users run it: a calibration printed, its .poni reducing
 // the image onto the calibrant with vokip-reduce, its picture, a header
-// without a centre, and one line and a non-zero exit for every bad input.
+// without a centre, one line and a non-zero exit for every bad input, and a
+// fit not to be trusted kept from the .poni unless forced.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -109,6 +110,10 @@ TEST_F(CalibrateCli, CalibratesAndWritesAPoniThatReducesOntoTheCalibrant) {
   EXPECT_NE(r.out.find("rms residual "), std::string::npos);
   EXPECT_NE(r.out.find("geometry: " + poni), std::string::npos);
   EXPECT_NE(r.out.find("picture: " + png), std::string::npos);
+  // Version 2, which Debian 12's pyFAI reads, says all that 2.1 would.
+  const std::string poni_text = read_text(poni);
+  EXPECT_NE(poni_text.find("\nponi_version: 2\n"), std::string::npos) << poni_text;
+  EXPECT_EQ(poni_text.find("orientation"), std::string::npos) << poni_text;
 
   // The printed options, as vokip-reduce takes them, hold the geometry.
   const std::string options = r.out.substr(r.out.find("vokip-reduce options: "));
@@ -184,6 +189,13 @@ TEST_F(CalibrateCli, EveryBadInputGetsOneLineAndNothingWritten) {
   write_bytes(dir_.file("one.D"), {'2', '.', '7', '\n'});
   write_bytes(dir_.file("bad.D"), {'2', '.', '7', '\n', 'x', '\n'});
   write_bytes(dir_.file("text.mar1200"), {'h', 'e', 'l', 'l', 'o'});
+  // Cut short, and with no pixel size in the header: the damage is what
+  // is wrong.
+  HeaderGeometry no_pixel;
+  no_pixel.pixel_size = false;
+  std::vector<std::uint8_t> cut = calibrant_file(*pattern_, no_pixel);
+  cut.resize(cut.size() * 2 / 3);
+  write_bytes(dir_.file("cut.mar1200"), cut);
   std::string mask = "P2 10 10 1\n";
   for (int k = 0; k < 100; ++k) mask += "0 ";
   write_bytes(dir_.file("small.pgm"), std::vector<std::uint8_t>(mask.begin(), mask.end()));
@@ -205,6 +217,8 @@ TEST_F(CalibrateCli, EveryBadInputGetsOneLineAndNothingWritten) {
        "vokip-calibrate: " + dir_.file("none.mar1200") + ": cannot open"},
       {quoted(dir_.file("text.mar1200")) + " --calibrant CeO2",
        "vokip-calibrate: " + dir_.file("text.mar1200") + ": "},
+      {quoted(dir_.file("cut.mar1200")) + " --calibrant CeO2",
+       "vokip-calibrate: " + dir_.file("cut.mar1200") + ": packed stream cut short: "},
       {quoted(no_wavelength) + " --calibrant CeO2",
        "vokip-calibrate: " + no_wavelength +
            ": calibration needs the wavelength, which is not known [--wavelength A]"},
@@ -241,6 +255,34 @@ TEST_F(CalibrateCli, EveryBadInputGetsOneLineAndNothingWritten) {
   r = calibrate("--help");
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("Usage: vokip-calibrate"), std::string::npos);
+}
+
+TEST_F(CalibrateCli, AFitNotCredibleWritesNoPoniUnlessForced) {
+  const std::string path = rough_image("ceo2.mar1200");
+  const std::string poni = dir_.file("lab6.poni"), png = dir_.file("lab6.png");
+  const std::string args =
+      quoted(path) + " --calibrant LaB6 --write-poni " + quoted(poni) + " --png " + quoted(png);
+  const std::string doubt = "the fit is not credible: rms residual ";
+  Outcome r = calibrate(args);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  ASSERT_EQ(lines_of(r.err).size(), 1u) << r.err;
+  EXPECT_EQ(r.err.rfind("vokip-calibrate: " + path + ": " + doubt, 0), 0u) << r.err;
+  EXPECT_GT(value_after(r.err, doubt), 1);
+  EXPECT_NE(r.err.find(" LaB6 rings on the plate up to the outermost used found"),
+            std::string::npos);
+  EXPECT_NE(r.err.find("; check the calibrant, wavelength and distance [--force]\n"),
+            std::string::npos);
+  EXPECT_FALSE(file_exists(poni));
+  EXPECT_TRUE(file_exists(png)) << "the picture shows why";
+
+  r = calibrate(args + " --force");
+  EXPECT_EQ(r.code, 0);
+  ASSERT_EQ(lines_of(r.err).size(), 1u) << r.err;
+  EXPECT_EQ(r.err.rfind("vokip-calibrate: " + path + ": warning: " + doubt, 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("; kept as --force asks\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("geometry: " + poni), std::string::npos);
+  EXPECT_NE(read_text(poni).find("Distance: "), std::string::npos);
 }
 
 }  // namespace

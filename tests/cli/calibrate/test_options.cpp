@@ -40,7 +40,8 @@ TEST(CalibrateOptions, EveryValueLandsWhereItBelongs) {
                                                             "--write-poni",
                                                             "fit.poni",
                                                             "--poni-version",
-                                                            "2"});
+                                                            "2.1",
+                                                            "--force"});
   ASSERT_EQ(p.outcome, OptionsOutcome::run) << p.error;
   const CalibrateOptions& o = p.options;
   EXPECT_EQ(o.image, "lab6.mar3450");
@@ -59,14 +60,16 @@ TEST(CalibrateOptions, EveryValueLandsWhereItBelongs) {
   EXPECT_EQ(o.max_iterations, 50);
   EXPECT_EQ(o.png_path, "fit.png");
   EXPECT_EQ(o.write_poni_path, "fit.poni");
-  EXPECT_EQ(o.poni_version, "2");
+  EXPECT_EQ(o.poni_version, "2.1");
+  EXPECT_TRUE(o.force);
 
   const ParsedCalibrateOptions file = parse_calibrate_options({"a", "--calibrant-file", "c.D"});
   ASSERT_EQ(file.outcome, OptionsOutcome::run);
   EXPECT_EQ(file.options.calibrant_file, "c.D");
   EXPECT_FALSE(file.options.refine_wavelength);
   EXPECT_EQ(file.options.max_iterations, 200);
-  EXPECT_EQ(file.options.poni_version, "2.1");
+  EXPECT_EQ(file.options.poni_version, "2");
+  EXPECT_FALSE(file.options.force);
 }
 
 TEST(CalibrateOptions, MistakesAreRefusedWithWhatIsExpected) {
@@ -77,7 +80,7 @@ TEST(CalibrateOptions, MistakesAreRefusedWithWhatIsExpected) {
       {{"a", "--calibrant", "Si", "--distance", "far"}, "--distance: needs a distance in mm"},
       {{"a", "--calibrant", "Si", "--center", "3"}, "--center: needs X,Y in pixels"},
       {{"a", "--calibrant", "Si", "--max-iterations", "0"}, "--max-iterations: needs a whole"},
-      {{"a", "--calibrant", "Si", "--poni-version", "3"}, "--poni-version: needs 2.1 or 2"},
+      {{"a", "--calibrant", "Si", "--poni-version", "3"}, "--poni-version: needs 2 or 2.1"},
       {{"a", "--calibrant", "Si", "--fast"}, "--fast"},
   };
   for (const auto& [args, message] : cases) {
@@ -91,8 +94,8 @@ TEST(CalibrateOptions, MistakesAreRefusedWithWhatIsExpected) {
   for (const char* name :
        {"--calibrant", "--calibrant-file", "--poni", "--distance", "--center", "--pixel-size",
         "--tilt", "--tilt-direction", "--wavelength", "--mask", "--refine-wavelength",
-        "--max-iterations", "--write-poni", "--poni-version", "--png", "LaB6, CeO2, Si, AgBh",
-        "Examples:", "Exit status"}) {
+        "--max-iterations", "--write-poni", "--force", "--poni-version", "--png",
+        "LaB6, CeO2, Si, AgBh", "Examples:", "Exit status"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
 }

@@ -1,8 +1,10 @@
 // Calibration of synthetic calibrant images read back from MAR345 files:
 // the geometry recovered within its goals over tilts of 0 to 10 degrees in
-// every direction from starts 30 pixels and 3 % off, the fitted geometry
-// reducing the image onto the calibrant's 2-theta, masks, beam stops and the
-// plate's edge kept clear of points, and the inputs calibration refuses.
+// every direction from starts 30 pixels and 3 % off, and from starts 100
+// pixels and 10 % off as from a good one, the fitted geometry reducing the
+// image onto the calibrant's 2-theta, masks, beam stops and the plate's edge
+// kept clear of points, fits of the wrong calibrant judged not credible, and
+// the inputs calibration refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,9 @@
 #include <vector>
 
 #include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "engine/calibrate/calibrate.h"
+#include "engine/geometry/units.h"
 #include "engine/run/reducer.h"
 #include "support/calibrant_images.h"
 #include "support/test_files.h"
@@ -118,6 +122,9 @@ TEST_P(Recovery, GeometryWithinGoals) {
   for (const RingUse& r : cal.rings) EXPECT_LT(r.rms_deg, 0.02) << "ring " << r.index;
   EXPECT_EQ(cal.points.size(), cal.residuals_deg.size());
   EXPECT_LT(cal.rms_deg, 0.01);
+  EXPECT_LT(cal.rms_px, 0.2);
+  EXPECT_EQ(cal.rings_on_plate, static_cast<int>(cal.rings.size()));
+  EXPECT_EQ(doubt_about(cal, c.calibrant), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,6 +138,56 @@ INSTANTIATE_TEST_SUITE_P(
              std::to_string(static_cast<int>(info.param.tilt_deg)) + "_towards" +
              std::to_string(static_cast<int>(info.param.direction_deg));
     });
+
+// A plate whose first ring lies some 420 pixels out (100 um pixels, 250 mm
+// away), where a start 10 % off looks for it farther away than the rings'
+// search reaches; normal counting noise, which is quicker to draw.
+RingPattern wide_pattern(double tilt_deg, double direction_deg) {
+  const Calibrant lab6 = builtin_calibrant("LaB6");
+  RingPattern p = calibrant_pattern(lab6.d_spacings_angstrom, 1600);
+  p.pixel_um = 100;
+  p.distance_mm = 250;
+  p.center_x_px = 812.3;
+  p.center_y_px = 792.4;
+  p.poisson_noise = false;
+  p.beam_stop_radius_px = 30;
+  p.tilt_deg = tilt_deg;
+  p.tilt_direction_deg = direction_deg;
+  // None that the plate cannot show.
+  while (p.rings.back().two_theta_deg > 22) p.rings.pop_back();
+  return p;
+}
+
+TEST(CalibrationStarts, FarOffStartsEndWhereAGoodStartEnds) {
+  const Calibrant lab6 = builtin_calibrant("LaB6");
+  for (const auto& [tilt, direction] : {std::pair{0.5, 75.0}, {4.0, 200.0}, {9.0, 320.0}}) {
+    const RingPattern p = wide_pattern(tilt, direction);
+    const PlateImage image(decoded(calibrant_file(p)), nullptr);
+    CalibrationStart start;
+    start.geometry = true_geometry(p);
+    start.geometry.tilt_deg = start.geometry.tilt_direction_deg = 0;
+    const Geometry good = calibrate(image, lab6, start, CalibrationSettings()).geometry;
+    EXPECT_LT(std::hypot(good.center_x_px - p.center_x_px, good.center_y_px - p.center_y_px), 0.05);
+    EXPECT_NEAR(good.distance_mm / p.distance_mm, 1, 2e-4);
+    EXPECT_NEAR(good.tilt_deg, tilt, 0.01);
+    // 10 % short and long, 100 pixels off in two directions.
+    for (const auto& [factor, towards] : {std::pair{0.9, 300.0}, {1.1, 120.0}}) {
+      CalibrationStart off = start;
+      off.geometry.distance_mm *= factor;
+      off.geometry.center_x_px += 100 * std::cos(towards * kPi / 180);
+      off.geometry.center_y_px += 100 * std::sin(towards * kPi / 180);
+      const Calibration cal = calibrate(image, lab6, off, CalibrationSettings());
+      const Geometry& g = cal.geometry;
+      SCOPED_TRACE("tilt " + std::to_string(tilt) + ", start " + std::to_string(factor));
+      EXPECT_NEAR(cal.found_distance_mm / p.distance_mm, 1, 0.01);
+      EXPECT_LT(std::hypot(g.center_x_px - good.center_x_px, g.center_y_px - good.center_y_px),
+                0.05);
+      EXPECT_NEAR(g.distance_mm / good.distance_mm, 1, 2e-4);
+      EXPECT_NEAR(g.tilt_deg, good.tilt_deg, 0.01);
+      EXPECT_EQ(doubt_about(cal, "LaB6"), "");
+    }
+  }
+}
 
 // The calibrant's 2-theta values where the fitted geometry's profile of the
 // image has its peaks: each peak's centroid over the bins within 0.15
@@ -238,20 +295,61 @@ TEST(CalibrationInputs, CentreFoundWithoutAStart) {
             0.05);
 }
 
-TEST(CalibrationInputs, WavelengthFittedWhenAsked) {
+TEST(CalibrationInputs, WavelengthFittedWhenAskedFromThreePercentOff) {
   const Calibrant lab6 = builtin_calibrant("LaB6");
   const Case c{"LaB6", 3, 45, 0, 1.0};
   const RingPattern p = pattern_of(c, lab6);
-  CalibrationStart start = start_of(p, c);
-  start.geometry.wavelength_angstrom = p.wavelength_angstrom * 1.002;
+  const PlateImage image(decoded(calibrant_file(p)), nullptr);
   CalibrationSettings settings;
   settings.refine_wavelength = true;
-  const Calibration cal =
-      calibrate(PlateImage(decoded(calibrant_file(p)), nullptr), lab6, start, settings);
-  EXPECT_NEAR(*cal.geometry.wavelength_angstrom / p.wavelength_angstrom, 1, 1e-4);
-  EXPECT_GT(cal.uncertainty.wavelength_angstrom, 0);
-  EXPECT_LT(std::fabs(*cal.geometry.wavelength_angstrom - p.wavelength_angstrom),
-            5 * cal.uncertainty.wavelength_angstrom);
+  for (double factor : {0.97, 1.03}) {
+    CalibrationStart start = start_of(p, c);
+    start.geometry.wavelength_angstrom = p.wavelength_angstrom * factor;
+    const Calibration cal = calibrate(image, lab6, start, settings);
+    EXPECT_NEAR(*cal.geometry.wavelength_angstrom / p.wavelength_angstrom, 1, 1e-4) << factor;
+    EXPECT_NEAR(cal.geometry.distance_mm / p.distance_mm, 1, 2e-4) << factor;
+    EXPECT_GT(cal.uncertainty.wavelength_angstrom, 0);
+    EXPECT_LT(std::fabs(*cal.geometry.wavelength_angstrom - p.wavelength_angstrom),
+              5 * cal.uncertainty.wavelength_angstrom);
+  }
+}
+
+// Another calibrant's rings: the fit ends somewhere, but its points lie
+// pixels from their rings, or, for Si, whose lattice is CeO2's within
+// 0.4 %, CeO2's (200) ring is left unexplained.
+TEST(CalibrationInputs, TheWrongCalibrantGivesAFitNotCredible) {
+  const Calibrant ceo2 = builtin_calibrant("CeO2");
+  const Case c{"CeO2", 6, 300, 0, 1.0};
+  const RingPattern p = pattern_of(c, ceo2);
+  const Calibration as_si =
+      calibrate(PlateImage(decoded(calibrant_file(p)), nullptr), builtin_calibrant("Si"),
+                start_of(p, c), CalibrationSettings());
+  EXPECT_LT(as_si.rms_px, 1);
+  ASSERT_TRUE(as_si.foreign_ring_deg);
+  EXPECT_NEAR(*as_si.foreign_ring_deg, two_theta_of_d(ceo2.d_spacings_angstrom[1], 0.7), 0.1);
+  EXPECT_NE(doubt_about(as_si, "Si")
+                .find(printf_string("and the image has a ring at 2-theta %.2f deg that Si has not; "
+                                    "check the calibrant, wavelength and distance",
+                                    *as_si.foreign_ring_deg)),
+            std::string::npos)
+      << doubt_about(as_si, "Si");
+
+  for (const auto& [drawn, taken] : {std::pair{"CeO2", "LaB6"}, {"LaB6", "Si"}}) {
+    const Case c{drawn, 6, 300, 0, 1.0};
+    const RingPattern p = pattern_of(c, builtin_calibrant(drawn));
+    const Calibration cal =
+        calibrate(PlateImage(decoded(calibrant_file(p)), nullptr), builtin_calibrant(taken),
+                  start_of(p, c), CalibrationSettings());
+    EXPECT_GT(cal.rms_px, 1) << drawn << " as " << taken;
+    const std::string doubt = doubt_about(cal, taken);
+    EXPECT_EQ(doubt.rfind(printf_string("the fit is not credible: rms residual %.2g px on the "
+                                        "plate (a good fit's is under 1 px), %zu of the %d %s "
+                                        "rings on the plate",
+                                        cal.rms_px, cal.rings.size(), cal.rings_on_plate, taken),
+                          0),
+              0u)
+        << doubt;
+  }
 }
 
 TEST(CalibrationInputs, EveryImpossibleCalibrationSaysWhy) {
