@@ -283,7 +283,8 @@ SplitTally stream(const Plan& plan, const Image& image, const RunOptions& option
 // cell and their weighted medians taken. store(bin or cell, median).
 template <class Spread, class Store>
 void medians(const Plan& plan, const Image& image, const RunOptions& options, const Edges& edges,
-             std::vector<Workspace>* workspaces, Spread&& spread, Store&& store) {
+             std::size_t per_bin, std::vector<Workspace>* workspaces, Spread&& spread,
+             Store&& store) {
   const PixelReader reader(plan, image, options);
   const FootprintMap map = plan.footprints();
   const PixelList members = plan.members();
@@ -299,11 +300,15 @@ void medians(const Plan& plan, const Image& image, const RunOptions& options, co
       first = next;
     }
   }
-  std::vector<std::vector<Share>> collected(workspaces->size());
+  struct Buffers {
+    std::vector<Share> collected, grouped;
+    std::vector<std::size_t> starts;
+  };
+  std::vector<Buffers> buffers(workspaces->size());
   share_tasks(chunk_starts.size() - 1, workspaces->size(), [&](std::size_t k, std::size_t thread) {
     const std::int64_t a = chunk_starts[k], b = chunk_starts[k + 1];
-    std::vector<Share>& shares = collected[thread];
-    shares.clear();
+    Buffers& u = buffers[thread];
+    u.collected.clear();
     const std::int64_t from = plan.first_member_not_below(edges.lower(a) - reach);
     const std::int64_t to = plan.first_member_not_below(edges.lower(b) + reach);
     std::int64_t outside = 0;
@@ -312,17 +317,24 @@ void medians(const Plan& plan, const Image& image, const RunOptions& options, co
       PixelValues v;
       if (!reader.read(pixel, &v, &outside)) continue;
       spread(map, pixel, map.corner_of(pixel),
-             [&](std::int64_t bin, std::size_t cell, double share) {
-               if (bin >= a && bin < b) shares.push_back({cell, v.value, share, v.norm, v.counts});
+             [&](std::int64_t bin, std::size_t sub, double share) {
+               if (bin < a || bin >= b) return;
+               const std::size_t group = static_cast<std::size_t>(bin - a) * per_bin + sub;
+               u.collected.push_back({group, v.value, share, v.norm, v.counts});
              });
     }
-    std::sort(shares.begin(), shares.end(),
-              [](const Share& x, const Share& y) { return x.bin < y.bin; });
-    for (std::size_t s = 0; s < shares.size();) {
-      std::size_t e = s;
-      while (e < shares.size() && shares[e].bin == shares[s].bin) ++e;
-      store(shares[s].bin, weighted_median(shares.data() + s, shares.data() + e));
-      s = e;
+    // Grouped by bin (and cell) by counting, each group's median taken.
+    const std::size_t groups = static_cast<std::size_t>(b - a) * per_bin;
+    u.starts.assign(groups + 1, 0);
+    for (const Share& s : u.collected) ++u.starts[s.bin + 1];
+    for (std::size_t g = 0; g < groups; ++g) u.starts[g + 1] += u.starts[g];
+    u.grouped.resize(u.collected.size());
+    std::vector<std::size_t> next(u.starts.begin(), u.starts.end() - 1);
+    for (const Share& s : u.collected) u.grouped[next[s.bin]++] = s;
+    for (std::size_t g = 0; g < groups; ++g) {
+      if (u.starts[g] == u.starts[g + 1]) continue;
+      store(a + static_cast<std::int64_t>(g / per_bin), g % per_bin,
+            weighted_median(u.grouped.data() + u.starts[g], u.grouped.data() + u.starts[g + 1]));
     }
   });
 }
@@ -336,14 +348,12 @@ SplitTally reduce_split(const Plan& plan, const Image& image, const RunOptions& 
   }
   const Split split = plan.parameters().split;
   medians(
-      plan, image, options, binning.edges, workspaces,
+      plan, image, options, binning.edges, 1, workspaces,
       [&](const FootprintMap& map, std::int64_t pixel, std::size_t corner, auto&& add) {
         spread_radially(map, split, binning.edges, pixel, corner,
-                        [&](std::int64_t bin, double share) {
-                          add(bin, static_cast<std::size_t>(bin), share);
-                        });
+                        [&](std::int64_t bin, double share) { add(bin, 0, share); });
       },
-      [&](std::size_t bin, const Median& m) {
+      [&](std::int64_t bin, std::size_t, const Median& m) {
         p->count[bin] = m.count;
         p->value[bin] = m.value;
         p->variance[bin] = m.variance;
@@ -355,15 +365,17 @@ SplitTally reduce_split(const Plan& plan, const Image& image, const RunOptions& 
     const AzimuthAxis azimuth(plan.azimuth_bins());
     const std::size_t cm = p->cake.centre.size();
     medians(
-        plan, image, options, binning.cake_edges, workspaces,
+        plan, image, options, binning.cake_edges,
+        static_cast<std::size_t>(plan.azimuth_bins().count), workspaces,
         [&](const FootprintMap& map, std::int64_t pixel, std::size_t corner, auto&& add) {
           thread_local std::vector<std::pair<std::int64_t, double>> shares;
           spread_over_cells(map, split, binning.cake_edges, azimuth, pixel, corner, &shares,
                             [&](std::int64_t i, int j, double share) {
-                              add(i, static_cast<std::size_t>(j) * cm + i, share);
+                              add(i, static_cast<std::size_t>(j), share);
                             });
         },
-        [&](std::size_t cell, const Median& m) {
+        [&](std::int64_t i, std::size_t j, const Median& m) {
+          const std::size_t cell = j * cm + static_cast<std::size_t>(i);
           p->cake.count[cell] = m.count;
           p->cake.value[cell] = m.value;
         });

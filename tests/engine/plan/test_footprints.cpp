@@ -2,8 +2,10 @@
 // cells on closed forms, and the weighted median of shares.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -106,6 +108,30 @@ TEST(BinStatistics, WeightedMedianAndSumsOverShares) {
   EXPECT_DOUBLE_EQ(m.count, 2);
   EXPECT_DOUBLE_EQ(m.spread, (0.5 * 4 + 0.25 * 3) / 2);
   EXPECT_DOUBLE_EQ(m.variance, (0.5 * 16 + 0.25 * 9) / 2);
+
+  // Selection, not sorting, finds it: the same as a scan of the sorted
+  // values, for random values with repeats and shares, whole or not.
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<std::pair<double, double>> v(1 + random() % 200);
+    for (auto& [value, share] : v) {
+      value = static_cast<double>(random() % 50);
+      share = trial % 2 ? 1.0 : (1 + random() % 4) / 4.0;
+    }
+    std::vector<std::pair<double, double>> sorted = v;
+    std::sort(sorted.begin(), sorted.end());
+    double total = 0, below = 0, expected = 0;
+    for (const auto& s : sorted) total += s.second;
+    for (std::size_t k = 0; k < sorted.size(); ++k) {
+      below += sorted[k].second;
+      if (below * 2 < total) continue;
+      expected = below * 2 == total && k + 1 < sorted.size()
+                     ? (sorted[k].first + sorted[k + 1].first) / 2
+                     : sorted[k].first;
+      break;
+    }
+    ASSERT_EQ(median_of(v).value, expected) << trial;
+  }
 
   // The mean of a bin: sum of signals over sum of normalisations, not the
   // mean of the corrected values (2 and 4 here, whose mean is 3).
