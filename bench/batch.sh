@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
 # A batch of 3450 x 3450 MAR345 images with one geometry, reduced by
-#   - vokip-reduce as built from this tree: without corrections (as the
-#     earlier tool), with its default solid-angle correction, and with
-#     --polarization 0.99 --error-model poisson, and with the cake
-#     (--cake 360, its float TIFF written beside the profile),
+#   - vokip-reduce as built from this tree: pixel centres without
+#     corrections (the module's binning, as the earlier tool), pixel
+#     centres with the solid angle, pixels split (bbox, the default) with
+#     --polarization 0.99 --error-model poisson, and the same with the cake
+#     (--cake 360 --cake-bins 500, its TIFF and axes written beside the
+#     profile),
 #   - vokip-reduce as it was at an earlier revision (PREVIOUS, default
-#     7891e94, the last one before plans), built beside it,
+#     0ada327), built beside it, without corrections,
 #   - fabio + pyFAI in one Python process (Debian's python3-fabio and
-#     python3-pyfai), without and with the same corrections,
+#     python3-pyfai), one integrator made once whose engine is kept from
+#     image to image (bench/pyfai_batch.py): pixel centres without
+#     corrections, and pyFAI's default bbox splitting with the same
+#     corrections,
 # each run in turn, REPEATS times. Steady state per image is (time of the
 # whole batch - time of its first three images alone) / (images - 3), from
 # whole process runs, so that neither the first image's plan (or pyFAI's
 # set-up) nor the first images' fresh memory counts; peak memory is the
-# batch's maximum resident set (/usr/bin/time -v). First the two vokip-reduce builds reduce a set of
-# cases on 1200 x 1200 images (this one without the solid-angle correction
-# the earlier one did not have) and their profiles' numbers are compared
-# byte for byte (the .xy's and .chi's data lines, the whole .csv).
+# batch's maximum resident set (/usr/bin/time). First the two vokip-reduce
+# builds reduce a set of cases on 1200 x 1200 images, pixel centres without
+# corrections, and their profiles' numbers are compared byte for byte (the
+# .xy's and .chi's data lines, the whole .csv).
 #   bench/batch.sh [IMAGES] [REPEATS]     (defaults 9 and 3)
 # Needs: what scripts/setup.sh installs, python3-fabio, python3-pyfai.
 set -euo pipefail
@@ -24,7 +29,7 @@ root=$PWD
 images=${1:-9}
 first=3
 repeats=${2:-3}
-previous=${PREVIOUS:-7891e94}
+previous=${PREVIOUS:-0ada327}
 work=${BENCH_DIR:-/tmp/vokip-batch-bench}
 mkdir -p "$work"
 
@@ -42,7 +47,7 @@ if [ ! -x "$old_tree/build/tools/vokip-reduce" ]; then
     -DVOKIP_BENCHMARKS=OFF >/dev/null
   cmake --build "$old_tree/build" -j"$(nproc)" --target vokip vokip-reduce >/dev/null
 fi
-old=$old_tree/build/tools/vokip-reduce
+old=$(find "$old_tree/build" -name vokip-reduce -type f -perm -u+x | head -1)
 
 # Byte-for-byte the same outputs (but the version in the first line).
 cases=$work/cases
@@ -74,10 +79,10 @@ for k in "${!options[@]}"; do
       mkdir -p "$out"
       if [ $tool = new ]; then
         # shellcheck disable=SC2086
-        "$current" "$cases/$image.mar1200" ${options[$k]} --no-solid-angle --chi --csv -q -o "$out"
+        "$current" "$cases/$image.mar1200" ${options[$k]} --split none --no-solid-angle --chi --csv -q -o "$out"
       else
         # shellcheck disable=SC2086
-        "$old" "$cases/$image.mar1200" ${options[$k]} --chi --csv -q -o "$out"
+        "$old" "$cases/$image.mar1200" ${options[$k]} --no-solid-angle --chi --csv -q -o "$out"
       fi
     done
     for ext in xy chi csv; do
@@ -115,21 +120,21 @@ run() {
 }
 log=$work/times.log
 : >"$log"
-tools=(previous current solid-angle corrected cake pyfai pyfai-corrected)
+tools=(previous centres centres-corrected split cake pyfai pyfai-split)
+peer=(/usr/bin/python3 "$root/bench/pyfai_batch.py")
+corrected=(--polarization 0.99 --error-model poisson)
 for ((r = 0; r < repeats; r++)); do
   for tool in "${tools[@]}"; do
     case $tool in
-      previous) cmd=("$old" "${geometry[@]}" -q -o "$work/out-previous") ;;
-      current) cmd=("$current" "${geometry[@]}" --no-solid-angle -q -o "$work/out-current") ;;
-      solid-angle) cmd=("$current" "${geometry[@]}" -q -o "$work/out-current") ;;
-      corrected)
-        cmd=("$current" "${geometry[@]}" --polarization 0.99 --error-model poisson -q -o "$work/out-current")
+      previous) cmd=("$old" "${geometry[@]}" --no-solid-angle -q -o "$work/out-previous") ;;
+      centres) cmd=("$current" "${geometry[@]}" --split none --no-solid-angle -q -o "$work/out-current") ;;
+      centres-corrected) cmd=("$current" "${geometry[@]}" --split none -q -o "$work/out-current") ;;
+      split) cmd=("$current" "${geometry[@]}" "${corrected[@]}" -q -o "$work/out-current") ;;
+      cake)
+        cmd=("$current" "${geometry[@]}" "${corrected[@]}" --cake 360 --cake-bins 500 -q -o "$work/out-current")
         ;;
-      cake) cmd=("$current" "${geometry[@]}" --cake 360 -q -o "$work/out-current") ;;
-      pyfai) cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" 150 1726.3 1722.6 100 0.5 40 3000) ;;
-      pyfai-corrected)
-        cmd=(/usr/bin/python3 "$root/bench/pyfai_batch.py" --corrected 150 1726.3 1722.6 100 0.5 40 3000)
-        ;;
+      pyfai) cmd=("${peer[@]}" 150 1726.3 1722.6 100 0.5 40 3000) ;;
+      pyfai-split) cmd=("${peer[@]}" --corrected --method bbox,csr,cython 150 1726.3 1722.6 100 0.5 40 3000) ;;
     esac
     run "$tool-first" "$log" "${cmd[@]}" "${files[@]:0:$first}"
     run "$tool-all" "$log" "${cmd[@]}" "${files[@]}"
@@ -144,7 +149,7 @@ for line in open(log):
     name, seconds, kb = line.split()
     runs.setdefault(name, []).append((float(seconds), int(kb)))
 steady = {}
-for tool in ("previous", "current", "solid-angle", "corrected", "cake", "pyfai", "pyfai-corrected"):
+for tool in ("previous", "centres", "centres-corrected", "split", "cake", "pyfai", "pyfai-split"):
     one, all_ = runs[tool + "-first"], runs[tool + "-all"]
     per = [(a[0] - o[0]) / (n - first) for o, a in zip(one, all_)]
     steady[tool] = statistics.median(per)
@@ -160,9 +165,8 @@ def per_round(tool):
 def ratio(a, b):
     rounds = [x / y for x, y in zip(per_round(a), per_round(b))]
     return statistics.median(rounds), rounds
-for a, b in (("current", "previous"), ("solid-angle", "previous"), ("corrected", "previous"),
-             ("cake", "solid-angle"),
-             ("pyfai", "current"), ("pyfai-corrected", "corrected")):
+for a, b in (("centres", "previous"), ("centres-corrected", "centres"), ("split", "centres"),
+             ("cake", "split"), ("pyfai", "centres"), ("pyfai-split", "split")):
     median, rounds = ratio(a, b)
     print(f"{a} / {b} per image: {median:.2f} (rounds {', '.join(f'{r:.2f}' for r in rounds)})")
 PY
