@@ -19,9 +19,10 @@ std::string header_comments(const Profile& p, const Geometry& g, const ProfileOr
   std::string s;
   s += "# " + o.program + ": 1-D profile of " + o.input_name + "\n";
   s += "# geometry: " + describe(g) + "\n";
-  s += printf_string("# bins: %zu of width %g in %s, statistic: %s, error model: %s\n",
+  s += printf_string("# bins: %zu of width %g in %s, statistic: %s, error model: %s",
                      p.centre.size(), p.bin_width, bin_unit(p.unit).c_str(),
                      statistic_name(p.statistic), error_model_name(p.error_model));
+  s += p.split == Split::none ? "\n" : std::string(", pixels split: ") + split_name(p.split) + "\n";
   s += "# corrections: " + (o.corrections.empty() ? std::string("none") : o.corrections) + "\n";
   s += printf_string(
       "# pixels: %lld of %lld used; left out: %lld zero, %lld masked, %lld outside the sector, "
@@ -99,9 +100,9 @@ std::string format_csv(const Profile& p, const Geometry& g) {
   const std::optional<double> wavelength = g.wavelength_angstrom;
   std::string s = angles ? "bin,two_theta_deg" : "bin,r_mm";
   if (angles && wavelength) s += ",q_inv_angstrom,d_angstrom";
-  // With split pixels a bin's count is the sum of its pixels' shares.
-  s += median ? ",count,median,variance_about_median,mean_absolute_deviation"
-              : ",count,mean,variance,dispersion,standard_error";
+  s += p.split == Split::none ? ",count" : ",pixel_shares";
+  s += median ? ",median,variance_about_median,mean_absolute_deviation"
+              : ",mean,variance,dispersion,standard_error";
   s += has_sigma(p) ? ",sigma\n" : "\n";
   for (std::size_t i = 0; i < p.centre.size(); ++i) {
     if (angles) {

@@ -10,13 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace vokip {
+#include "engine/profile/profile.h"
 
-// How a pixel is binned: all of it in the bin of its centre (none); spread
-// evenly over the interval its corners span around its centre (bbox), on
-// each axis; or by the area of its quadrilateral, its corners' exact
-// positions, in each bin (full).
-enum class Split { none, bbox, full };
+namespace vokip {
 
 // Consecutive bins: bin i spans edges[i] up to, not including, edges[i + 1].
 class Edges {
@@ -205,8 +201,8 @@ inline double beside(double chi, double other) {
 // one larger each way; pixel (c, r) has the corners (c, r), (c + 1, r),
 // (c + 1, r + 1) and (c, r + 1) in order around it.
 struct FootprintMap {
-  std::int64_t width = 0;  // pixels per row
-  const double* centre_keys = nullptr;
+  std::int64_t width = 0;                 // pixels per row
+  const float* centre_offsets = nullptr;  // centre's key less its corners' mean
   const double* corner_keys = nullptr;
   const float* centre_chi = nullptr;  // null without chi
   const float* corner_chi = nullptr;
@@ -216,12 +212,22 @@ struct FootprintMap {
     return static_cast<std::size_t>(p / width * (width + 1) + p % width);
   }
 
+  // Whether pixel p takes part.
+  bool member(std::int64_t p) const { return !std::isnan(centre_offsets[p]); }
+
+  double corner_mean(std::size_t corner) const {
+    const std::size_t below = corner + static_cast<std::size_t>(width) + 1;
+    return (corner_keys[corner] + corner_keys[corner + 1] + corner_keys[below] +
+            corner_keys[below + 1]) /
+           4;
+  }
+
   // The pixel's footprint on the keys' axis, [centre - d, centre + d], d the
   // largest distance of its corners' keys from its centre's; keys are not
   // negative, so a footprint over the beam is cut at 0.
   void key_interval(std::int64_t p, std::size_t corner, double* low, double* high) const {
     const std::size_t below = corner + static_cast<std::size_t>(width) + 1;
-    const double c = centre_keys[p];
+    const double c = corner_mean(corner) + centre_offsets[p];
     const double d = std::max(
         std::max(std::fabs(corner_keys[corner] - c), std::fabs(corner_keys[corner + 1] - c)),
         std::max(std::fabs(corner_keys[below] - c), std::fabs(corner_keys[below + 1] - c)));

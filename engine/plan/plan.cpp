@@ -180,8 +180,12 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
                ? key_of_two_theta(parameters.unit, position, g.wavelength_angstrom)
                : position;
   };
-  if (split) centre_keys_.assign(static_cast<std::size_t>(n), std::nan(""));
+  if (split) {
+    find_corners(with_chi);
+    centre_offsets_.assign(static_cast<std::size_t>(n), std::nanf(""));
+  }
   if (with_chi) centre_chi_.assign(static_cast<std::size_t>(n), 0.0f);
+  const FootprintMap map = footprints();
 
   // Which pixels take part, and the cell of each member's radial position.
   std::vector<std::uint32_t> masked, off_sector, without_angle;
@@ -214,7 +218,10 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         cells[p] = static_cast<std::uint16_t>(cell);
         ++cell_members[cell];
         ++members_;
-        if (split) centre_keys_[p] = key_of(positions[k]);
+        if (split) {
+          centre_offsets_[p] =
+              static_cast<float>(key_of(positions[k]) - map.corner_mean(map.corner_of(p)));
+        }
         if (with_chi) centre_chi_[p] = static_cast<float>(chi[k]);
       }
     }
@@ -298,7 +305,12 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   }
   if (parameters.azimuth_bins > 0) lay_out_azimuth();
   if (parameters.azimuth_bins > 0 && !split) group_by_azimuth(lab);
-  if (split) find_corners(with_chi);
+  for (std::int64_t i = 0; split && i < members_; ++i) {
+    double low = 0, high = 0;
+    const std::int64_t p = order_[i];
+    map.key_interval(p, map.corner_of(p), &low, &high);
+    largest_half_width_ = std::max(largest_half_width_, (high - low) / 2);
+  }
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());
   std::copy(masked.begin(), masked.end(), order_.begin() + members_);
@@ -387,12 +399,6 @@ void Plan::find_corners(bool with_chi) {
       std::copy(chi.begin(), chi.end(),
                 corner_chi_.begin() + static_cast<std::ptrdiff_t>(r) * grid.width);
     }
-  }
-  const FootprintMap map = footprints();
-  for (std::int64_t i = 0; i < members_; ++i) {
-    double low = 0, high = 0;
-    map.key_interval(order_[i], map.corner_of(order_[i]), &low, &high);
-    largest_half_width_ = std::max(largest_half_width_, high - centre_keys_[order_[i]]);
   }
 }
 

@@ -2,6 +2,10 @@
 
 namespace vokip {
 
+const char* split_name(Split s) {
+  return s == Split::bbox ? "bbox" : s == Split::full ? "full" : "none";
+}
+
 const char* statistic_name(Statistic s) {
   return s == Statistic::median ? "median" : "mean";
 }

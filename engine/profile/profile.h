@@ -24,6 +24,13 @@ enum class Statistic { mean, median };
 // weight^2) / sum of weights).
 enum class ErrorModel { none, poisson, azimuthal };
 
+// How a pixel is binned: all of it in the bin of its centre (none); spread
+// evenly over the interval its corners span around its centre (bbox), on
+// each axis; or by the area of its quadrilateral, its corners' exact
+// positions, in each bin (full).
+enum class Split { none, bbox, full };
+
+const char* split_name(Split split);
 const char* statistic_name(Statistic statistic);
 const char* error_model_name(ErrorModel model);
 
@@ -67,6 +74,7 @@ struct Profile {
   std::vector<double> standard_error;  // sqrt(variance x sum of weight^2) / sum of weights
   std::vector<double> sigma;           // standard error of the value; empty without an error model
   ErrorModel error_model = ErrorModel::none;
+  Split split = Split::none;  // with split pixels, counts are sums of shares
   double bin_width = 0;
   PixelTally pixels;
   Cake cake;  // when the plan has azimuth bins

@@ -283,6 +283,7 @@ Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& opt
   p.unit = parameters.unit;
   p.statistic = options.statistic;
   p.error_model = options.error_model;
+  p.split = parameters.split;
   PixelTally& t = p.pixels;
   t.total = image.pixels();
   t.zero = image.zero_count();

@@ -70,7 +70,7 @@ struct PixelValues {
 class PixelReader {
  public:
   PixelReader(const Plan& plan, const Image& image, const RunOptions& options)
-      : centres_(plan.centre_keys()),
+      : map_(plan.footprints()),
         norms_(plan.pixel_norms()),
         darks_(plan.pixel_darks()),
         image_(image),
@@ -79,7 +79,7 @@ class PixelReader {
 
   // Whether pixel p has values; outside counts those the limits leave out.
   bool read(std::int64_t p, PixelValues* v, std::int64_t* outside) const {
-    if (std::isnan(centres_[p])) return false;
+    if (!map_.member(p)) return false;
     const std::uint32_t raw = image_.value(p);
     if (raw == 0) return false;
     if (raw < low_ || raw > high_) {
@@ -93,7 +93,7 @@ class PixelReader {
   }
 
  private:
-  const double* centres_;
+  FootprintMap map_;
   const float* norms_;
   const float* darks_;
   const Image& image_;
