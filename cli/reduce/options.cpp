@@ -204,7 +204,11 @@ struct CommandLine {
                })
         ->group(running);
     app.add_flag("--skip-existing", o->skip_existing,
-                 "skip an image whose outputs exist and are newer than it")
+                 "skip an image whose outputs exist, are newer than it and were made with the "
+                 "same settings: program version, outputs, geometry given (a .poni's values), "
+                 "every option, and the mask, dark and flat's contents. The settings line of the "
+                 ".xy's header, which is always written and written last, stands for all of the "
+                 "image's outputs (the .chi, .csv, .xye and pictures have no room for it)")
         ->group(running);
     app.add_flag("--times", o->show_times, "print each file's time per stage on stderr")
         ->group(running);
