@@ -172,9 +172,9 @@ py::array_t<std::uint32_t> counts_of(const py::handle& given) {
                          py::str(image.dtype()).cast<std::string>());
   }
   if (image.size() > 0 && (kind == 'i' || image.itemsize() > 4)) {
-    const auto low = image.attr("min")().cast<long long>();
-    const auto high = image.attr("max")().cast<unsigned long long>();
-    if (low < 0 || high > std::numeric_limits<std::uint32_t>::max()) {
+    // Compared as Python numbers: any integer type's extremes take part.
+    const py::object low = image.attr("min")(), high = image.attr("max")();
+    if (low < py::int_(0) || high > py::int_(std::numeric_limits<std::uint32_t>::max())) {
       throw py::value_error("image: an image's counts lie from 0 to 4294967295");
     }
   }

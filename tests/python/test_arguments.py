@@ -41,6 +41,8 @@ WRONG = [
      "image must be a NumPy array"),
     (lambda: vokip.Reducer(**GEOMETRY).integrate(np.zeros((2**17, 1), np.uint8)), ValueError,
      "image has 131072 pixels along a side"),
+    (lambda: vokip.Reducer(**GEOMETRY).integrate(np.full((2, 2), 2**63, np.uint64)), ValueError,
+     "image: an image's counts lie from 0 to 4294967295"),
     (lambda: vokip.Reducer(**GEOMETRY).integrate_file(5), TypeError, "path must be a file name"),
 ]
 
