@@ -495,10 +495,6 @@ TEST_F(Cli, ImplausibleGeometryAndAnotherDetectorsPoniAreRefused) {
             "vokip-reduce: Distance = 120 m in the .poni puts the plate beyond 100 m from the "
             "sample: .poni lengths are in metres [--distance MM]",
             2, "plate.xy", false},
-           {quoted(image) + " --tilt 1e50",
-            "vokip-reduce: the tilt of 1e+50 degrees is not under 90 [--tilt DEG, "
-            "--tilt-direction DEG]",
-            2, "plate.xy", false},
            // In a batch the image of another size than the .poni's detector
            // is refused, the others reduced.
            {quoted(image) + " " + quoted(dir_.file("small.mar120")) +

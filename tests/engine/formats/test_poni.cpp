@@ -116,8 +116,15 @@ TEST(Poni, BadFilesAreRefusedWithTheirReason) {
             "the .poni's Detector_config max_shape [2300,0.5] is not two sizes in pixels");
   // Rotations that turn the plate away from the sample have no plate geometry.
   PoniGeometry away = parse_poni(kVersion2);
-  away.rot1_rad = 2;
-  EXPECT_THROW(from_poni(away), Error);
+  away.rot1_rad = 2;  // and degrees taken for radians
+  try {
+    from_poni(away);
+    ADD_FAILURE() << "Rot1 = 2 taken";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "Rot1 = 2 rad in the .poni is a quarter turn or more: .poni angles "
+                 "are in radians");
+  }
 }
 
 TEST(Poni, WrittenGeometryReadsBackTheSame) {

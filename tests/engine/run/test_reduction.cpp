@@ -197,9 +197,7 @@ TEST(ReductionDecode, BadStreamsAreToldApartAndCostNoPlan) {
 // A header without the pixel size: its scan mode's, as the header of the
 // profile says.
 TEST(ReductionDecode, ScanModeGivesThePixelSizeTheHeaderLeavesOut) {
-  RingPattern pattern;  // 1200 x 1200 pixels of 150 um
-  pattern.noise = false;
-  Mar345Contents c = ring_pattern_file(pattern, make_ring_image(pattern));
+  Mar345Contents c = small_contents(1200, std::vector<std::uint16_t>(1200 * 1200, 7));
   c.pixel_um.reset();
   TempDir dir;
   write_bytes(dir.file("rings.mar1200"), write_mar345(c));
