@@ -201,7 +201,12 @@ std::vector<std::string> output_folders(const ReduceOptions& o,
   if (!o.output_dir.empty()) {
     folders.push_back(o.output_dir);
   } else {
-    for (const std::string& file : files) folders.push_back(fs::path(file).parent_path());
+    // A folder that is not there holds no input either: that file fails alone.
+    for (const std::string& file : files) {
+      const fs::path folder = fs::path(file).parent_path();
+      std::error_code error;
+      if (folder.empty() || fs::is_directory(folder, error)) folders.push_back(folder);
+    }
   }
   std::sort(folders.begin(), folders.end());
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());

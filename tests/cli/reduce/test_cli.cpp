@@ -162,6 +162,11 @@ TEST_F(Cli, ExitCodesTellUsageProblems) {
   r = run(quoted(image) + " --mask " + quoted(dir_.file("nomask.pgm")));
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("mask " + dir_.file("nomask.pgm") + ": cannot open"), std::string::npos);
+  // An input in a folder that is not there fails alone.
+  r = run(quoted(image) + " " + quoted(dir_.file("none/x.mar1200")));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("none/x.mar1200: cannot open"), std::string::npos) << r.err;
+  EXPECT_TRUE(file_exists(dir_.file("rings.xy")));
   r = run("--help");
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("Usage: vokip-reduce"), std::string::npos);
