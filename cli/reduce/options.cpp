@@ -26,7 +26,10 @@ Inside a Slurm job array (SLURM_ARRAY_TASK_ID set), each task reduces its own
 share of the sorted file list unless --shard is given.
 
 Exit status: 0 every file reduced (or skipped); 1 some file could not be
-reduced; 2 bad command line.
+reduced; 2 bad command line, or a run that cannot start (a geometry given
+that cannot be an experiment's, an output folder that takes no file). Ctrl-C
+ends the run with a line saying how many files were done; no partial file
+is left.
 
 Examples:
   vokip-reduce samples/rings.mar1200 --svg -o out
