@@ -23,13 +23,14 @@ sanitize=(-fsanitize=address,undefined -fno-sanitize-recover=all)
   -o "$out/fuzz_unpack"
 
 "$cxx" "${common[@]}" "${sanitize[@]}" -fsanitize=fuzzer \
-  "$fuzz_dir/fuzz_mar345.cpp" "$root/engine/formats/mar345.cpp" \
+  "$fuzz_dir/fuzz_mar345.cpp" "$root/engine/formats/mar345.cpp" "$root/engine/base/text.cpp" \
   "$root/src/decode/unpack_image.cpp" \
   -o "$out/fuzz_mar345"
 
 "$cxx" "${common[@]}" "${sanitize[@]}" \
   "$fuzz_dir/make_seeds.cpp" "$root/tests/support/packer.cpp" \
   "$root/tests/support/mar345_writer.cpp" "$root/engine/formats/mar345.cpp" \
+  "$root/engine/base/text.cpp" \
   "$root/src/decode/unpack_image.cpp" \
   -o "$out/make_seeds"
 

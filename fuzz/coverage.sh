@@ -20,7 +20,7 @@ flags=(-std=c++17 -O1 -g -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-m
 "$cxx" "${flags[@]}" "$fuzz_dir/fuzz_unpack.cpp" "$root/src/decode/unpack_image.cpp" \
   -o "$out/fuzz_unpack"
 "$cxx" "${flags[@]}" "$fuzz_dir/fuzz_mar345.cpp" "$root/engine/formats/mar345.cpp" \
-  "$root/src/decode/unpack_image.cpp" -o "$out/fuzz_mar345"
+  "$root/engine/base/text.cpp" "$root/src/decode/unpack_image.cpp" -o "$out/fuzz_mar345"
 
 run() {  # harness, input directory, source files to report
   local harness="$1" dir="$2"

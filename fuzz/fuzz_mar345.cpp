@@ -7,7 +7,7 @@
 //     the file's words in that order; size is word 1, in 1..kMar345LargestSize;
 //   - HIGH (the last HIGH keyword, else word 2) records were read, each the
 //     file's pair at its place after the 4096-byte header, each address in
-//     1..size*size;
+//     1..size*size, each value a count above 65535 (65536 .. 2^31 - 1);
 //   - the stream starts after the header, the records and the line holding
 //     the first "CCP4 packed image" after them, right after that line's
 //     newline, and runs to the end of the file; it has at least the bits of the
@@ -93,6 +93,7 @@ void check_header(const Mar345Header& h, const std::uint8_t* bytes, std::size_t 
     const std::uint8_t* at = bytes + kMar345HeaderBytes + 8 * k;
     CHECK(r.address == word_at(at, h.byte_order));
     CHECK(r.value == word_at(at + 4, h.byte_order));
+    CHECK(r.value >= 65536u && r.value <= 0x7FFFFFFFu);
   }
 
   // The marker line and the stream.

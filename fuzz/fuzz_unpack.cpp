@@ -8,6 +8,8 @@
 //   - pixels from result.pixels on keep their prior content;
 //   - the result agrees with a bit-at-a-time model decoder, pixel for pixel,
 //     with bytes_fetched exactly the bytes holding the bits the model took;
+//   - walk_stream stops where the decoder stops, and finds the model's first
+//     32-bit difference that no 16-bit image gives;
 //   - decoding twice gives the same result;
 //   - how far the decode gets does not depend on the output's prior content,
 //     and the pixels do not either unless w = 1;
@@ -45,6 +47,7 @@ Decoded decode(const std::uint8_t* stream, std::int64_t count, std::int64_t w,
 struct ModelResult {
   std::int64_t pixels;
   std::int64_t bits_taken;
+  std::int64_t first_impossible;  // the first 32-bit difference outside -2^17 .. 2^17 - 1, or -1
 };
 
 ModelResult model_decode(const std::uint8_t* stream, std::int64_t count, std::int64_t w,
@@ -64,7 +67,7 @@ ModelResult model_decode(const std::uint8_t* stream, std::int64_t count, std::in
   Pixels& img = *image;
   auto s16 = [&img](std::int64_t i) { return std::int64_t{static_cast<std::int16_t>(img[i])}; };
 
-  std::int64_t p = 0;
+  std::int64_t p = 0, impossible = -1;
   while (p < n) {
     if (total_bits - bit < 6) break;
     const std::uint64_t header = take(6);
@@ -81,6 +84,7 @@ ModelResult model_decode(const std::uint8_t* stream, std::int64_t count, std::in
         const std::uint64_t field = take(bits);
         const bool negative = (field >> (bits - 1)) & 1u;
         d = static_cast<std::int64_t>(field) - (negative ? std::int64_t{1} << bits : 0);
+        if (impossible < 0 && (d < -(1 << 17) || d >= (1 << 17))) impossible = p;
       }
       std::int64_t prediction = 0;
       if (p > width) {
@@ -95,7 +99,7 @@ ModelResult model_decode(const std::uint8_t* stream, std::int64_t count, std::in
     }
     if (ended) break;
   }
-  return {p, bit};
+  return {p, bit, impossible};
 }
 
 // The basic promises of one decode of `count` stream bytes from prior content `before`.
@@ -135,6 +139,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CHECK(first.result.pixels == model.pixels);
   CHECK(first.result.bytes_fetched == (model.bits_taken + 7) / 8);
   CHECK(first.image == modelled);
+
+  // The walk over the block headers stops where the decoder does.
+  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[static_cast<std::size_t>(count)]);
+  std::copy(in.stream, in.stream + count, copy.get());
+  const StreamWalk walk = walk_stream(copy.get(), count, n);
+  CHECK(walk.pixels == first.result.pixels);
+  CHECK(walk.bytes_fetched == first.result.bytes_fetched);
+  CHECK(walk.first_impossible == model.first_impossible);
 
   const Decoded again = decode(in.stream, count, w, sentinel);
   CHECK(same(again.result, first.result));

@@ -6,7 +6,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -136,8 +139,28 @@ std::string describe_corrections(const ReductionRequest& r) {
   return joined;
 }
 
-// Every output exists and was written after the input last changed.
-bool outputs_are_current(const ReduceOptions& o, const std::string& input) {
+// What made a run's outputs: the program, the outputs asked for and every
+// setting of the request. The .xy's header holds it for all of an image's
+// outputs: the .xy is always written, and written last.
+std::string run_settings(const ReduceOptions& o, const ReductionRequest& request) {
+  std::string s = std::string(kName) + " " + kVokipVersion + "; outputs";
+  for (const Output* output : outputs_wanted(o)) s += std::string(" ") + output->extension;
+  return s + "; " + settings_line(request);
+}
+
+// The settings line of an .xy's header, or "" when it has none.
+std::string settings_of(const std::string& xy_path) {
+  std::ifstream in(xy_path);
+  for (std::string line; std::getline(in, line) && !line.empty() && line[0] == '#';) {
+    if (line.rfind(kSettingsLine, 0) == 0) return line.substr(std::strlen(kSettingsLine));
+  }
+  return "";
+}
+
+// Every output exists and was written after the input last changed, by a
+// run of the same settings.
+bool outputs_are_current(const ReduceOptions& o, const std::string& input,
+                         const std::string& settings) {
   std::error_code error;
   const fs::file_time_type changed = fs::last_write_time(input, error);
   if (error) return false;
@@ -146,21 +169,48 @@ bool outputs_are_current(const ReduceOptions& o, const std::string& input) {
         fs::last_write_time(output_path(input, o.output_dir, output->extension), error);
     if (error || !(written > changed)) return false;
   }
-  return true;
+  return settings_of(output_path(input, o.output_dir, ".xy")) == settings;
 }
 
-// The output files of one reduction, written only once all are formatted.
-std::vector<std::string> write_outputs(const ReduceOptions& o, const FileReduction& r) {
+// The output files of one reduction, written only once all are formatted;
+// the .xy, whose header vouches for the others, last. counted: what to do
+// once the .xy is in place, before a termination signal is taken.
+std::vector<std::string> write_outputs(const ReduceOptions& o, const FileReduction& r,
+                                       const std::string& settings,
+                                       const std::function<void()>& counted) {
   const ProfileOrigin origin{base_name(r.path), std::string(kName) + " " + kVokipVersion,
-                             describe_corrections(o.request)};
+                             describe_corrections(o.request), r.geometry_sources, settings};
   std::vector<std::string> paths;
   std::vector<Bytes> contents;
   for (const Output* output : outputs_wanted(o)) {
     paths.push_back(output_path(r.path, o.output_dir, output->extension));
     contents.push_back(output->contents(r, origin));
   }
-  for (std::size_t k = 0; k < paths.size(); ++k) write_file_atomically(paths[k], contents[k]);
+  for (std::size_t k = 1; k < paths.size(); ++k) write_file_atomically(paths[k], contents[k]);
+  const TerminationDeferred whole;
+  write_file_atomically(paths[0], contents[0]);
+  counted();
   return paths;
+}
+
+// The folders the run writes into.
+std::vector<std::string> output_folders(const ReduceOptions& o,
+                                        const std::vector<std::string>& files) {
+  std::vector<std::string> folders;
+  if (!o.write_poni_path.empty()) folders.push_back(fs::path(o.write_poni_path).parent_path());
+  if (!o.output_dir.empty()) {
+    folders.push_back(o.output_dir);
+  } else {
+    // A folder that is not there holds no input either: that file fails alone.
+    for (const std::string& file : files) {
+      const fs::path folder = fs::path(file).parent_path();
+      std::error_code error;
+      if (folder.empty() || fs::is_directory(folder, error)) folders.push_back(folder);
+    }
+  }
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  return folders;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -229,24 +279,38 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
       }
     }
     reducer = std::make_unique<FileReducer>(o.request);
+    // Before any work: a folder that takes no file would fail every image.
+    for (const std::string& folder : output_folders(o, files)) check_folder_writable(folder);
   } catch (const Error& e) {
     std::fprintf(err, "%s: %s\n", kName, with_option(e).c_str());
     return kExitUsage;
   }
 
   std::size_t failed = 0, skipped = 0, reduced = 0;
+  report_on_termination(kName, static_cast<long>(files.size() + unmatched.size()),
+                        show_progress && !o.quiet);
+  auto count = [&](std::size_t* which) {
+    ++*which;
+    set_termination_counts(static_cast<long>(reduced), static_cast<long>(skipped),
+                           static_cast<long>(failed));
+  };
   for (const std::string& pattern : unmatched) {
     std::fprintf(err, "%s: %s: no such file\n", kName, pattern.c_str());
-    ++failed;
+    count(&failed);
   }
+  // Temporaries a run killed without warning left of the outputs this one
+  // writes go first, whether or not it writes them again.
+  if (!o.write_poni_path.empty()) std::remove(temporary_name(o.write_poni_path).c_str());
+  for (const std::string& file : files) {
+    for (const Output* output : outputs_wanted(o)) {
+      std::remove(temporary_name(output_path(file, o.output_dir, output->extension)).c_str());
+    }
+  }
+  const std::string settings = run_settings(o, reducer->request());
   std::vector<std::string> todo;
   for (const std::string& file : files) {
-    if (o.skip_existing && outputs_are_current(o, file)) {
-      // A temporary a killed run left beside a finished output goes too.
-      for (const Output* output : outputs_wanted(o)) {
-        std::remove(temporary_name(output_path(file, o.output_dir, output->extension)).c_str());
-      }
-      ++skipped;
+    if (o.skip_existing && outputs_are_current(o, file, settings)) {
+      count(&skipped);
     } else {
       todo.push_back(file);
     }
@@ -261,16 +325,18 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
     std::string error = r.failure ? with_option(*r.failure) : "";
     if (r.ok()) {
       try {
-        written = write_outputs(o, r);
+        std::string poni_path;
         if (!poni_written) {
           const std::string text = format_poni(to_poni(r.geometry), r.header.size, r.header.size,
                                                std::string("written by ") + kName + " " +
                                                    kVokipVersion + " for " + base_name(r.path),
                                                o.poni_version);
           write_file_atomically(o.write_poni_path, text);
-          written.push_back(o.write_poni_path);
+          poni_path = o.write_poni_path;
           poni_written = true;
         }
+        written = write_outputs(o, r, settings, [&] { count(&reduced); });
+        if (!poni_path.empty()) written.push_back(poni_path);
       } catch (const Error& e) {
         error = e.what();
       }
@@ -278,9 +344,8 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
     progress.clear();
     if (!error.empty()) {
       std::fprintf(err, "%s: %s: %s\n", kName, r.path.c_str(), error.c_str());
-      ++failed;
+      count(&failed);
     } else {
-      ++reduced;
       if (o.show_times) {
         const StageTimes& t = r.times;
         std::fprintf(err,

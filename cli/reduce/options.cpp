@@ -26,7 +26,10 @@ Inside a Slurm job array (SLURM_ARRAY_TASK_ID set), each task reduces its own
 share of the sorted file list unless --shard is given.
 
 Exit status: 0 every file reduced (or skipped); 1 some file could not be
-reduced; 2 bad command line.
+reduced; 2 bad command line, or a run that cannot start (a geometry given
+that cannot be an experiment's, an output folder that takes no file). Ctrl-C
+ends the run with a line saying how many files were done; no partial file
+is left.
 
 Examples:
   vokip-reduce samples/rings.mar1200 --svg -o out
@@ -226,7 +229,11 @@ struct CommandLine {
                })
         ->group(running);
     app.add_flag("--skip-existing", o->skip_existing,
-                 "skip an image whose outputs exist and are newer than it")
+                 "skip an image whose outputs exist, are newer than it and were made with the "
+                 "same settings: program version, outputs, geometry given (a .poni's values), "
+                 "every option, and the mask, dark and flat's contents. The settings line of the "
+                 ".xy's header, which is always written and written last, stands for all of the "
+                 "image's outputs (the .chi, .csv, .xye and pictures have no room for it)")
         ->group(running);
     app.add_flag("--times", o->show_times, "print each file's time per stage on stderr")
         ->group(running);

@@ -1,9 +1,11 @@
 #include "engine/formats/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,10 +23,72 @@ constexpr char kTemporarySuffix[] = ".part";
 char current_temporary[4096];
 volatile std::sig_atomic_t writing = 0;
 
+// What the handler reports: lock-free atomics, as a handler may read them.
+static_assert(std::atomic<long>::is_always_lock_free);
+char report_program[64];
+bool report_clear_line = false;
+volatile std::sig_atomic_t reporting = 0;
+std::atomic<long> report_files{0}, report_reduced{0}, report_skipped{0}, report_failed{0};
+
+// Appends to a fixed line, as far as it holds: nothing here may allocate.
+struct Line {
+  char text[320];
+  std::size_t size = 0;
+  void add(const char* s) {
+    while (*s && size < sizeof text) text[size++] = *s++;
+  }
+  void add(long n) {
+    char digits[24];
+    int k = 0;
+    unsigned long v = n < 0 ? 0 : static_cast<unsigned long>(n);
+    do {
+      digits[k++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v > 0);
+    while (k > 0 && size < sizeof text) text[size++] = digits[--k];
+  }
+};
+
+void write_report(int signal_number) {
+  Line line;
+  if (report_clear_line) line.add("\r\033[K");
+  line.add(report_program);
+  line.add(signal_number == SIGINT ? ": interrupted after " : ": terminated after ");
+  const long reduced = report_reduced, skipped = report_skipped, failed = report_failed;
+  line.add(reduced + skipped + failed);
+  line.add(" of ");
+  line.add(report_files.load());
+  line.add(" files (");
+  line.add(reduced);
+  line.add(" reduced, ");
+  line.add(skipped);
+  line.add(" skipped, ");
+  line.add(failed);
+  line.add(" failed); no partial file is left\n");
+  const char* at = line.text;
+  std::size_t left = line.size;
+  while (left > 0) {
+    const ssize_t put = ::write(STDERR_FILENO, at, left);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    at += put;
+    left -= static_cast<std::size_t>(put);
+  }
+}
+
 extern "C" void remove_current_temporary(int signal_number) {
   if (writing) ::unlink(current_temporary);
+  if (reporting) write_report(signal_number);
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
+}
+
+sigset_t termination_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
 }
 
 struct TemporaryInProgress {
@@ -104,6 +168,39 @@ std::vector<std::uint8_t> read_file(const std::string& path) {
 void remove_temporary_on_termination() {
   std::signal(SIGTERM, remove_current_temporary);
   std::signal(SIGINT, remove_current_temporary);
+}
+
+void report_on_termination(const char* program, long files, bool clear_line) {
+  std::snprintf(report_program, sizeof report_program, "%s", program);
+  report_clear_line = clear_line;
+  report_files = files;
+  reporting = 1;
+}
+
+void set_termination_counts(long reduced, long skipped, long failed) {
+  report_reduced = reduced;
+  report_skipped = skipped;
+  report_failed = failed;
+}
+
+TerminationDeferred::TerminationDeferred() {
+  const sigset_t signals = termination_signals();
+  pthread_sigmask(SIG_BLOCK, &signals, &saved_);
+}
+
+TerminationDeferred::~TerminationDeferred() {
+  // A signal that came meanwhile is handled here.
+  pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+void check_folder_writable(const std::string& folder) {
+  const std::string shown = folder.empty() ? "." : folder;
+  std::string probe = shown + "/.vokip-write-test-XXXXXX";
+  errno = 0;
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) throw Error(system_error("cannot write into the folder " + shown), Error::Kind::io);
+  ::close(fd);
+  ::unlink(probe.c_str());
 }
 
 std::string temporary_name(const std::string& path) {

@@ -3,6 +3,7 @@
 // rerun that skips existing outputs) never sees a partial file.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,31 @@ void write_file_atomically(const std::string& path, const std::vector<std::uint8
 // process ends, as a killed batch job must leave no partial file. For
 // programs that write from one thread.
 void remove_temporary_on_termination();
+
+// Makes the end by SIGTERM or SIGINT also say on standard error how far a
+// run of `files` files had come, with the counts last set:
+// "PROGRAM: interrupted after D of N files (R reduced, S skipped, F failed);
+// no partial file is left". clear_line: first clear the terminal's line (a
+// progress line stands there).
+void report_on_termination(const char* program, long files, bool clear_line);
+void set_termination_counts(long reduced, long skipped, long failed);
+
+// Holds SIGINT and SIGTERM back on the calling thread while it lives, so that
+// what it guards (a file's last output and its count) is done whole first.
+class TerminationDeferred {
+ public:
+  TerminationDeferred();
+  ~TerminationDeferred();
+  TerminationDeferred(const TerminationDeferred&) = delete;
+  TerminationDeferred& operator=(const TerminationDeferred&) = delete;
+
+ private:
+  sigset_t saved_;  // the thread's signal mask before
+};
+
+// Throws Error (io) unless a file can be made in the folder ("" for the
+// current one): tried with a file made and removed at once.
+void check_folder_writable(const std::string& folder);
 
 // The temporary name used for path (for tests).
 std::string temporary_name(const std::string& path);

@@ -8,24 +8,48 @@
 
 namespace vokip {
 
+namespace {
+
+// What the stream, which ends before its last pixel, holds.
+Error stream_error(const StreamWalk& walk, std::int64_t length, std::int64_t n, std::int64_t w) {
+  const std::string held = std::to_string(length) + " bytes hold only " +
+                           std::to_string(walk.pixels) + " of the " + std::to_string(n) + " pixels";
+  if (walk.first_impossible < 0) return Error("packed stream cut short: its " + held);
+  // Damage makes the decoder read garbage as block headers, which runs the
+  // stream dry long before its end should come.
+  const std::int64_t p = walk.first_impossible, width = w >= 1 ? w : n;
+  return Error("packed data damaged: from pixel " + std::to_string(p + 1) + " (row " +
+               std::to_string(p / width + 1) + ", column " + std::to_string(p % width + 1) +
+               ") on they do not decode (a difference no 16-bit image has), and the stream's " +
+               held);
+}
+
+}  // namespace
+
 void decode_stream(const std::uint8_t* stream, std::int64_t length, std::uint16_t* output,
                    std::int64_t n, std::int64_t w) {
   const UnpackResult decoded = unpack_image(stream, length, output, n, w);
-  if (decoded.pixels < n) {
-    throw Error("packed stream cut short: it ends before the last of the " + std::to_string(n) +
-                " pixels");
-  }
+  if (decoded.pixels < n) throw stream_error(walk_stream(stream, length, n), length, n, w);
+}
+
+void check_stream(const std::uint8_t* stream, std::int64_t length, std::int64_t n, std::int64_t w) {
+  const StreamWalk walk = walk_stream(stream, length, n);
+  if (walk.pixels < n) throw stream_error(walk, length, n, w);
 }
 
 void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
+  const std::uint8_t* stream = file + h.stream_offset;
+  const auto length = static_cast<std::int64_t>(h.stream_length);
+  // A damaged header may claim 16384 x 16384 pixels of a short stream: a
+  // size no scan mode has is proved held before its memory is taken.
+  if (!scan_mode_pixel_um(h.size)) check_stream(stream, length, h.pixel_count(), h.size);
   width_ = h.size;
   height_ = h.size;
   const std::int64_t n = pixels();
   low_.resize(static_cast<std::size_t>(n));
   // A one-pixel-wide image predicts from the output's prior content.
   if (width_ == 1) std::fill(low_.begin(), low_.end(), 0);
-  decode_stream(file + h.stream_offset, static_cast<std::int64_t>(h.stream_length), low_.data(), n,
-                width_);
+  decode_stream(stream, length, low_.data(), n, width_);
   index_overflow(h.overflow);
 }
 

@@ -18,10 +18,16 @@ namespace vokip {
 void decode_stream(const std::uint8_t* stream, std::int64_t length, std::uint16_t* output,
                    std::int64_t n, std::int64_t w);
 
+// Throws decode_stream's Error unless the stream holds all n pixels, without
+// decoding them: a cheap proof before an image's memory is taken. The error
+// tells a stream cut short from one whose data do not decode.
+void check_stream(const std::uint8_t* stream, std::int64_t length, std::int64_t n, std::int64_t w);
+
 class Image {
  public:
   // Decodes the packed stream of the parsed file into this image, reusing
-  // its memory. Throws Error when the stream ends before the last pixel.
+  // its memory. Throws Error when the stream ends before the last pixel; of
+  // a size no scan mode has, before taking the image's memory.
   void decode(const std::uint8_t* file, const Mar345Header& header);
 
   // The image of full intensities (row-major, width x height), as decoding

@@ -109,6 +109,11 @@ void take_geometry(Mar345Header* h) {
       if (auto v = labelled(words, "Y")) g.center_y_px = v;
     }
   }
+  if (const std::optional<double> mode = scan_mode_pixel_um(h->size)) {
+    if (!g.pixel_x_um || !g.pixel_y_um) g.pixel_size_from_scan_mode = true;
+    if (!g.pixel_x_um) g.pixel_x_um = mode;
+    if (!g.pixel_y_um) g.pixel_y_um = mode;
+  }
 }
 
 constexpr double kLargestCount = 2147483647.0;
@@ -191,6 +196,13 @@ std::string parse(const std::uint8_t* bytes, std::size_t length, Mar345Header* h
              " addresses pixel " + std::to_string(r.address) + ", outside 1.." +
              std::to_string(pixels);
     }
+    // A record holds a count the 16-bit stream cannot: 65536 to 2^31 - 1.
+    const auto value = static_cast<std::int32_t>(r.value);
+    if (value < 65536) {
+      return "overflow record " + std::to_string(k + 1) + " of " + std::to_string(high) +
+             " gives pixel " + std::to_string(r.address) + " the value " + std::to_string(value) +
+             ", not a count above 65535";
+    }
     h->overflow.push_back(r);
   }
 
@@ -216,6 +228,23 @@ std::string parse(const std::uint8_t* bytes, std::size_t length, Mar345Header* h
 }
 
 }  // namespace
+
+std::optional<double> scan_mode_pixel_um(int size) {
+  switch (size) {
+    case 3450:
+    case 3000:
+    case 2400:
+    case 1800:
+      return 100.0;
+    case 2300:
+    case 2000:
+    case 1600:
+    case 1200:
+      return 150.0;
+    default:
+      return std::nullopt;
+  }
+}
 
 Mar345Header parse_mar345(const std::uint8_t* bytes, std::size_t length) {
   Mar345Header header;

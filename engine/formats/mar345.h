@@ -28,7 +28,8 @@ struct Mar345Header {
   int size = 0;                          // pixels along one side (X = Y = size)
   std::vector<OverflowRecord> overflow;  // HIGH records, in file order
 
-  // Geometry the file gives; the text keywords win over the binary words.
+  // Geometry the file gives; the text keywords win over the binary words. A
+  // pixel size the file leaves out is its scan mode's, when its size is one.
   GeometryFields geometry;
 
   // Every text line up to END OF HEADER: first word, then the rest, trimmed.
@@ -42,6 +43,11 @@ struct Mar345Header {
 
 constexpr std::size_t kMar345HeaderBytes = 4096;
 constexpr int kMar345LargestSize = 16384;
+
+// The pixel size in micrometres of the scanner's mode of this many pixels
+// along a side (3450, 3000, 2400, 1800: 100 um; 2300, 2000, 1600, 1200:
+// 150 um), or nothing for a size no mode has.
+std::optional<double> scan_mode_pixel_um(int size);
 
 // Parses a whole file's bytes. Throws Error saying what is wrong when they
 // are not a readable MAR345 image.

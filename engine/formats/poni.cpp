@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "engine/base/error.h"
 #include "engine/base/text.h"
 #include "engine/formats/files.h"
+#include "engine/formats/image_files.h"
 
 namespace vokip {
 
@@ -30,10 +32,10 @@ double number(const std::string& key, const std::string& text) {
   return *v;
 }
 
-// The pixel size from a Detector_config's JSON object; its orientation must
-// be the default one.
+// The pixel size and the detector's size from a Detector_config's JSON
+// object; its orientation must be the default one.
 void read_detector_config(const std::string& text, std::optional<double>* pixel1,
-                          std::optional<double>* pixel2) {
+                          std::optional<double>* pixel2, PoniGeometry* p) {
   nlohmann::json config;
   try {
     config = nlohmann::json::parse(text);
@@ -55,8 +57,26 @@ void read_detector_config(const std::string& text, std::optional<double>* pixel1
                   "; only the default orientation 3 is read");
     }
   }
-  if (const auto p = value("pixel1")) *pixel1 = p;
-  if (const auto p = value("pixel2")) *pixel2 = p;
+  if (const auto v = value("pixel1")) *pixel1 = v;
+  if (const auto v = value("pixel2")) *pixel2 = v;
+  const auto shape = config.find("max_shape");
+  if (shape != config.end() && !shape->is_null()) {
+    auto side = [&](std::size_t k) {
+      const nlohmann::json& v = (*shape)[k];
+      const double n = v.is_number() ? v.get<double>() : 0;
+      if (!(n >= 1 && n <= kLargestImageSide && n == std::floor(n))) {
+        throw Error("the .poni's Detector_config max_shape " + shape->dump() +
+                    " is not two sizes in pixels");
+      }
+      return static_cast<int>(n);
+    };
+    if (!shape->is_array() || shape->size() != 2) {
+      throw Error("the .poni's Detector_config max_shape " + shape->dump() +
+                  " is not two sizes in pixels");
+    }
+    p->rows = side(0);
+    p->columns = side(1);
+  }
 }
 
 std::string shortest(double v) {
@@ -101,7 +121,7 @@ PoniGeometry parse_poni(const std::string& text) {
   if (values.count("pixelsize1")) pixel1 = number("PixelSize1", values["pixelsize1"]);
   if (values.count("pixelsize2")) pixel2 = number("PixelSize2", values["pixelsize2"]);
   if (values.count("detector_config"))
-    read_detector_config(values["detector_config"], &pixel1, &pixel2);
+    read_detector_config(values["detector_config"], &pixel1, &pixel2, &p);
   if (!pixel1 || !pixel2) {
     const std::string detector = values.count("detector") ? values["detector"] : "unnamed";
     throw Error(

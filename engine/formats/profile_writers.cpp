@@ -19,9 +19,14 @@ std::string header_comments(const Profile& p, const Geometry& g, const ProfileOr
   std::string s;
   s += "# " + o.program + ": 1-D profile of " + o.input_name + "\n";
   s += "# geometry: " + describe(g) + "\n";
-  s += printf_string("# bins: %zu of width %g in %s, statistic: %s, error model: %s",
-                     p.centre.size(), p.bin_width, bin_unit(p.unit).c_str(),
-                     statistic_name(p.statistic), error_model_name(p.error_model));
+  if (!o.geometry_sources.empty()) s += "# geometry from: " + o.geometry_sources + "\n";
+  std::size_t with_pixels = 0;
+  for (const double n : p.count) with_pixels += n > 0;
+  s += printf_string(
+      "# bins: %zu of width %g in %s, %zu with pixels written below (bins without pixels are "
+      "left out; the .csv keeps every bin), statistic: %s, error model: %s",
+      p.centre.size(), p.bin_width, bin_unit(p.unit).c_str(), with_pixels,
+      statistic_name(p.statistic), error_model_name(p.error_model));
   s += p.split == Split::none ? "\n" : std::string(", pixels split: ") + split_name(p.split) + "\n";
   s += "# corrections: " + (o.corrections.empty() ? std::string("none") : o.corrections) + "\n";
   s += printf_string(
@@ -45,6 +50,7 @@ bool has_sigma(const Profile& p) {
 
 std::string format_xy(const Profile& p, const Geometry& g, const ProfileOrigin& o) {
   std::string s = header_comments(p, g, o);
+  if (!o.settings.empty()) s += kSettingsLine + o.settings + "\n";
   s += std::string("# columns: ") + unit_name(p.unit) + " " + statistic_name(p.statistic) +
        "_intensity" + (has_sigma(p) ? " sigma" : "") + "\n";
   for (std::size_t i = 0; i < p.centre.size(); ++i) {

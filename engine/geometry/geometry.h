@@ -28,6 +28,7 @@ struct GeometryFields {
   std::optional<double> distance_mm;
   std::optional<double> wavelength_angstrom;
   std::optional<double> center_x_px, center_y_px;
+  bool pixel_size_from_scan_mode = false;  // not in the file: implied by its size
 };
 
 struct GeometryOverrides {
@@ -44,11 +45,37 @@ struct GeometryOverrides {
   bool whole() const { return base || (distance_mm && center_x_px && pixel_x_um); }
 };
 
+// Where a value of a geometry comes from: the image's header, the scan mode
+// its size implies, the .poni (the overrides' base), a value given, or none
+// (the tilt's default 0).
+enum class Source { header, scan_mode, poni, given, none };
+
+struct GeometrySources {
+  Source distance, center, pixel_size, tilt, wavelength;
+};
+
+// Where resolve_geometry takes each value from.
+GeometrySources sources_of(const GeometryFields& header, const GeometryOverrides& overrides);
+
 // The header's geometry (or the overrides' base) with the overrides applied.
-// Throws Error naming the setting when a value is missing or not usable.
-Geometry resolve_geometry(const GeometryFields& header, const GeometryOverrides& overrides);
+// Throws Error naming the setting when a value is missing or not usable, or
+// when the geometry cannot be a diffraction experiment: a distance under 1 mm
+// or beyond 100 m, a pixel under 1 um or over 10 mm, a tilt of 90 degrees or
+// more, a wavelength outside 0.001 to 1000 angstrom and, given the image's
+// size, a beam centre more than 10 image sides from the image. The message
+// says where the value came from and what likely went wrong (".poni lengths
+// are in metres").
+Geometry resolve_geometry(const GeometryFields& header, const GeometryOverrides& overrides,
+                          int width = 0, int height = 0);
+
+// Throws resolve_geometry's Error for a value the overrides (or their base)
+// give that cannot be a diffraction experiment on any image; the values they
+// leave to each image's header wait for it.
+void check_overrides(const GeometryOverrides& overrides);
 
 // One line describing the geometry, for file headers.
 std::string describe(const Geometry& geometry);
+// One line saying where each value came from, for file headers.
+std::string describe(const GeometrySources& sources);
 
 }  // namespace vokip

@@ -5,6 +5,7 @@
 
 #include "engine/base/constants.h"
 #include "engine/base/error.h"
+#include "engine/base/text.h"
 #include "geometry/vector_atan.h"
 
 namespace vokip {
@@ -40,6 +41,16 @@ void rotation(double rot1, double rot2, double rot3, double r[3][3]) {
 // R e3 meets the beam at the tilt: cos(tilt) = R[2][2] = cos Rot1 cos Rot2.
 // The beam meets the plate at v = s R^T e3 with v3 = Distance.
 Geometry from_poni(const PoniGeometry& p) {
+  // Rotations of a quarter turn or more are degrees taken for radians.
+  const std::pair<const char*, double> rotations[] = {{"Rot1", p.rot1_rad}, {"Rot2", p.rot2_rad}};
+  for (const auto& [name, rad] : rotations) {
+    if (!(std::fabs(rad) < kPi / 2)) {
+      throw Error(
+          printf_string("%s = %g rad in the .poni is a quarter turn or more: .poni angles "
+                        "are in radians",
+                        name, rad));
+    }
+  }
   double r[3][3];
   rotation(p.rot1_rad, p.rot2_rad, p.rot3_rad, r);
   const double rise_x = r[2][1], rise_y = r[2][0], cos_tilt = r[2][2];

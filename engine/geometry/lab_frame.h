@@ -22,10 +22,12 @@ struct PoniGeometry {
   double rot1_rad = 0, rot2_rad = 0, rot3_rad = 0;
   double pixel1_m = 0, pixel2_m = 0;  // along y (rows) and x (columns)
   std::optional<double> wavelength_m;
+  // The detector's size in pixels (Detector_config's max_shape), 0 when not given.
+  int rows = 0, columns = 0;
 };
 
 // The same geometry in the plate's terms. Throws Error when the plate does
-// not face the sample.
+// not face the sample, or a rotation is a quarter turn or more.
 Geometry from_poni(const PoniGeometry& poni);
 // The same geometry as a .poni, Rot3 from the geometry's rotation about the beam.
 PoniGeometry to_poni(const Geometry& geometry);

@@ -1,12 +1,14 @@
 #include "engine/run/reducer.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
 
+#include "engine/base/text.h"
 #include "engine/formats/files.h"
 #include "engine/pictures/pictures.h"
 
@@ -57,7 +59,7 @@ PlanParameters plan_parameters(const ReductionRequest& request, int width, int h
   PlanParameters parameters;
   parameters.width = width;
   parameters.height = height;
-  parameters.geometry = resolve_geometry(header, request.geometry);
+  parameters.geometry = resolve_geometry(header, request.geometry, width, height);
   parameters.mask = request.mask;
   parameters.sector = request.sector;
   parameters.bins = request.bins;
@@ -74,11 +76,15 @@ FileReducer::FileReducer(ReductionRequest request, unsigned threads)
   check_request(request);
   request_ = with_files_read(std::move(request));
   shape_ = request_.shape;
-  // A geometry given whole is checked now, and with a shape planned now.
+  // A geometry given whole is checked now (with the .poni's detector size, if
+  // it gives one), and with a shape planned now.
   if (shape_) {
     use_plan(headerless_parameters(shape_->columns, shape_->rows));
   } else if (request_.geometry.whole()) {
-    resolve_geometry(GeometryFields(), request_.geometry);
+    const ImageShape detector = request_.poni_shape.value_or(ImageShape());
+    resolve_geometry(GeometryFields(), request_.geometry, detector.columns, detector.rows);
+  } else {
+    check_overrides(request_.geometry);
   }
 }
 
@@ -96,13 +102,42 @@ std::optional<Geometry> FileReducer::geometry() const {
   return plan_->parameters().geometry;
 }
 
+void FileReducer::check_shape(const ImageShape& shape, bool mar345_file) const {
+  // One rule, one message: the image's shape and the one it must have.
+  auto hold_to = [&](const ImageShape& wanted, const std::string& whose, Setting setting) {
+    if (shape == wanted) return;
+    throw Error("the image is " + shape_text(shape) + " pixels, not the " + shape_text(wanted) +
+                    " " + whose,
+                setting);
+  };
+  if (shape_ && (request_.shape || request_.one_shape)) {
+    hold_to(*shape_, "this reduction is planned for", Setting::shape);
+  }
+  if (request_.poni_shape) {
+    hold_to(*request_.poni_shape, "of the .poni's detector (its Detector_config max_shape)",
+            Setting::geometry);
+    return;
+  }
+  // Without a max_shape, a .poni's pixel size tells its plate when the image
+  // is a scan mode's: 100 um pixels are the 3450 x 3450 mode's on a 2300 x
+  // 2300 image of the 345 mm plate.
+  const std::optional<double> mode = scan_mode_pixel_um(shape.columns);
+  const GeometryOverrides& g = request_.geometry;
+  if (!mar345_file || !mode || !g.base || g.pixel_x_um || g.pixel_y_um) return;
+  const double plate_um = shape.columns * *mode;
+  const double x_um = g.base->pixel_x_um, y_um = g.base->pixel_y_um;
+  if (std::fabs(x_um / *mode - 1) <= 0.05 && std::fabs(y_um / *mode - 1) <= 0.05) return;
+  hold_to(ImageShape{static_cast<int>(std::lround(plate_um / y_um)),
+                     static_cast<int>(std::lround(plate_um / x_um))},
+          printf_string("of the .poni's detector (%g x %g um pixels on the %g mm plate of the "
+                        "image's scan mode)",
+                        x_um, y_um, plate_um / 1000),
+          Setting::geometry);
+}
+
 double FileReducer::use_plan(const PlanParameters& parameters) {
   const ImageShape shape{parameters.height, parameters.width};
-  if (shape_ && (request_.shape || request_.one_shape) && !(shape == *shape_)) {
-    throw Error("the image is " + shape_text(shape) + " pixels, not the " + shape_text(*shape_) +
-                    " this reduction is planned for",
-                Setting::shape);
-  }
+  check_shape(shape, false);
   if (plan_ && plan_->parameters() == parameters) return 0;
   const Clock::time_point start = Clock::now();
   plan_.reset();  // one plan's memory at a time
@@ -144,11 +179,14 @@ void FileReducer::finish(Loaded* l, FileReduction* out) {
 }
 
 void FileReducer::reduce_loaded(Loaded* l, FileReduction* out) {
-  const PlanParameters parameters =
-      plan_parameters(request_, l->header.size, l->header.size, l->header.geometry);
-  out->geometry = parameters.geometry;
-  out->times.plan_ms = use_plan(parameters);
+  // A file that does not decode costs no plan.
   if (l->decode_error) throw *l->decode_error;
+  const int size = l->header.size;
+  check_shape(ImageShape{size, size}, true);
+  const PlanParameters parameters = plan_parameters(request_, size, size, l->header.geometry);
+  out->geometry = parameters.geometry;
+  out->geometry_sources = describe(sources_of(l->header.geometry, request_.geometry));
+  out->times.plan_ms = use_plan(parameters);
   const Clock::time_point start = Clock::now();
   out->profile = reduce_image(*plan_, l->image, request_.run, &workspaces_);
   out->times.reduce_ms = ms_since(start);
@@ -179,6 +217,8 @@ void FileReducer::run(const std::vector<std::string>& paths,
   std::condition_variable changed;
 
   std::thread reader([&] {
+    // A signal's handler runs on the calling thread, which knows what it had done.
+    const TerminationDeferred to_the_caller;
     // The files' bytes are needed only until their image is decoded.
     std::vector<std::uint8_t> bytes;
     for (std::size_t k = 0; k < paths.size(); ++k) {

@@ -32,6 +32,7 @@ struct FileReduction {
   std::string path;
   Mar345Header header;
   Geometry geometry;
+  std::string geometry_sources;  // where its values came from (describe(GeometrySources))
   Profile profile;
   StageTimes times;
   std::vector<std::uint8_t> image_picture;  // PNG, when asked for
@@ -59,7 +60,8 @@ class FileReducer {
   FileReducer& operator=(const FileReducer&) = delete;
 
   // Reduces the files in order and calls done with each result, in order, on
-  // the calling thread. Whatever done throws ends the run.
+  // the calling thread. Whatever done throws ends the run. The thread that
+  // reads ahead takes no SIGINT or SIGTERM: they reach the calling thread.
   void run(const std::vector<std::string>& paths,
            const std::function<void(const FileReduction&)>& done);
 
@@ -86,6 +88,10 @@ class FileReducer {
   PlanParameters headerless_parameters(int width, int height) const;
   // The steps of finish after the file was read: plan, reduce, picture.
   void reduce_loaded(Loaded* loaded, FileReduction* out);
+  // Throws Error when an image of the shape is not of the one the request
+  // holds to, nor of the .poni's detector: its max_shape or, for a MAR345
+  // file's image of a scan mode's size, the plate that mode scans.
+  void check_shape(const ImageShape& shape, bool mar345_file) const;
   // The plan for the parameters, made when the one in use is for others
   // (one plan's memory at a time). Throws Error when the image's shape is
   // not the one the request holds to. Returns the milliseconds it took.

@@ -53,6 +53,9 @@ struct ReductionRequest {
   // Every image must be of this shape; with one_shape, of the first one's.
   std::optional<ImageShape> shape;
   bool one_shape = false;
+  // The detector the .poni describes (its Detector_config max_shape), read
+  // with it: every image must be of its shape.
+  std::optional<ImageShape> poni_shape;
 };
 
 // Throws Error naming the setting when one lies outside its limits or two
@@ -62,6 +65,11 @@ void check_request(const ReductionRequest& request);
 // The request with the files it names read into it. Throws Error naming the
 // file that cannot be read.
 ReductionRequest with_files_read(ReductionRequest request);
+
+// Every setting of the request, the .poni's geometry and the contents of the
+// mask, dark and flat (by digest) among them, as one line: two requests that
+// reduce every image alike give the same line.
+std::string settings_line(const ReductionRequest& request);
 
 // The unit, error model or splitting of a name (unit_named's names; none,
 // poisson, azimuthal; none, bbox, full). Throws Error naming the names there

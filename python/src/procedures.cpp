@@ -4,9 +4,11 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "arrays.h"
+#include "engine/base/text.h"
 #include "engine/memory/huge_pages.h"
 #include "geometry/azimuth_map.h"
 #include "geometry/polar_angle_map.h"
@@ -24,6 +26,11 @@ using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
 // module takes to compute it.
 using Map = std::vector<double, HugePageAllocator<double>>;
 
+// The argument as doubles in C order.
+Doubles doubles(const char* name, const py::handle& value) {
+  return array_argument(name, value, py::dtype::of<double>());
+}
+
 std::vector<py::ssize_t> dims_of(const Doubles& a) {
   return std::vector<py::ssize_t>(a.shape(), a.shape() + a.ndim());
 }
@@ -36,24 +43,31 @@ struct MapCall {
   Doubles x, y;
   std::vector<py::ssize_t> shape;
   py::ssize_t n = 0, w = 0;
+  const char* output_name = "x and y";  // what sets the output's size
 
   MapCall(Doubles x_in, Doubles y_in, const py::object& shape_in)
       : x(std::move(x_in)), y(std::move(y_in)) {
     if (!shape_in.is_none()) {
       shape = shape_of(shape_in);
+      output_name = "shape";
     } else {
       const py::module_ np = py::module_::import("numpy");
-      shape = np.attr("broadcast_shapes")(py::tuple(py::cast(dims_of(x))),
-                                          py::tuple(py::cast(dims_of(y))))
-                  .cast<std::vector<py::ssize_t>>();
+      const py::tuple x_dims = py::cast(dims_of(x)), y_dims = py::cast(dims_of(y));
+      try {
+        shape = np.attr("broadcast_shapes")(x_dims, y_dims).cast<std::vector<py::ssize_t>>();
+      } catch (py::error_already_set&) {
+        throw py::value_error("x of shape " + py::repr(x_dims).cast<std::string>() +
+                              " and y of shape " + py::repr(y_dims).cast<std::string>() +
+                              " do not broadcast against each other");
+      }
       // A grid of one row or column is pairs in the module's rule.
       const bool grid = shape.size() == 2 && shape[0] > 1 && shape[1] > 1 && x.size() == shape[1] &&
                         y.size() == shape[0] && (x.ndim() == 1 || x.shape(0) == 1) &&
                         y.ndim() == 2 && y.shape(1) == 1;
       if (!grid && (dims_of(x) != shape || dims_of(y) != shape)) {
         const py::tuple both = np.attr("broadcast_arrays")(x, y);
-        x = Doubles::ensure(both[0]);
-        y = Doubles::ensure(both[1]);
+        x = doubles("x", both[0]);
+        y = doubles("y", both[1]);
       }
     }
     n = element_count(shape);
@@ -61,13 +75,17 @@ struct MapCall {
   }
 };
 
-py::array_t<double> polar_angles(double distance, double tilt, double direction, Doubles x,
-                                 Doubles y, const py::object& shape) {
-  MapCall call(std::move(x), std::move(y), shape);
+py::array_t<double> polar_angles(const py::object& distance_in, const py::object& tilt_in,
+                                 const py::object& direction_in, const py::object& x,
+                                 const py::object& y, const py::object& shape) {
+  const double distance = number_argument("distance", distance_in);
+  const double tilt = number_argument("tilt", tilt_in);
+  const double direction = number_argument("direction", direction_in);
+  MapCall call(doubles("x", x), doubles("y", y), shape);
   Map out;
   {
     const py::gil_scoped_release unlocked;
-    out.resize(static_cast<std::size_t>(call.n));
+    allocate(call.output_name, &out, call.n);
     double* o = out.data();
     polar_angle_map(distance, tilt, direction, call.x.data(), call.x.size(), call.y.data(),
                     call.y.size(), o, call.n, call.w);
@@ -75,30 +93,49 @@ py::array_t<double> polar_angles(double distance, double tilt, double direction,
   return adopt(std::move(out), call.shape);
 }
 
-py::array_t<double> azimuths(Doubles y, Doubles x, const py::object& shape) {
-  MapCall call(std::move(x), std::move(y), shape);
+py::array_t<double> azimuths(const py::object& y, const py::object& x, const py::object& shape) {
+  MapCall call(doubles("x", x), doubles("y", y), shape);
   Map out;
   {
     const py::gil_scoped_release unlocked;
-    out.resize(static_cast<std::size_t>(call.n));
+    allocate(call.output_name, &out, call.n);
     double* o = out.data();
     azimuth_map(call.y.data(), call.y.size(), call.x.data(), call.x.size(), o, call.n, call.w);
   }
   return adopt(std::move(out), call.shape);
 }
 
-py::tuple integrate(const Doubles& keys, const Doubles& values, const Doubles& centres,
-                    bool median) {
+// The cores bin by walking keys and centres in ascending order: given out of
+// order, they would give numbers that mean nothing.
+void check_ascending(const char* name, const Doubles& a) {
+  const double* v = a.data();
+  for (py::ssize_t i = 1; i < a.size(); ++i) {
+    if (!(v[i] >= v[i - 1])) {
+      throw py::value_error(printf_string("%s must be in ascending order: %s[%zd] = %g follows %g",
+                                          name, name, i, v[i], v[i - 1]));
+    }
+  }
+  if (a.size() > 0 && std::isnan(v[0])) throw py::value_error(std::string(name) + "[0] is NaN");
+}
+
+py::tuple integrate(const py::object& keys_in, const py::object& values_in,
+                    const py::object& centres_in, const py::object& median_in) {
+  const Doubles keys = doubles("keys", keys_in), values = doubles("values", values_in),
+                centres = doubles("centres", centres_in);
+  const bool median = flag_argument("median", median_in);
   const py::ssize_t n = keys.size(), m = centres.size();
   if (values.size() < n) {
     throw py::value_error("there are " + std::to_string(n) + " keys but only " +
                           std::to_string(values.size()) + " values: each key needs its value");
   }
+  check_ascending("keys", keys);
+  check_ascending("centres", centres);
   // Zero-filled: the mean's running sums start from the outputs' contents.
-  std::vector<double> first(static_cast<std::size_t>(m)), second(first), third(first);
+  std::vector<double> first, second, third;
   bool complete = true;
   {
     const py::gil_scoped_release unlocked;
+    for (std::vector<double>* out : {&first, &second, &third}) allocate("centres", out, m);
     if (median) {
       complete = integrate_median(keys.data(), n, values.data(), centres.data(), m, first.data(),
                                   second.data(), third.data(), m);
@@ -107,7 +144,7 @@ py::tuple integrate(const Doubles& keys, const Doubles& values, const Doubles& c
                      third.data(), m);
     }
   }
-  if (!complete) throw std::bad_alloc();
+  if (!complete) throw memory_error("keys: not enough memory for the median of their bins");
   return py::make_tuple(adopt(std::move(first)), adopt(std::move(second)), adopt(std::move(third)));
 }
 
@@ -161,7 +198,8 @@ sum((v - mean)^2) / mean of each bin (an empty bin's mean is 0 and its
 dispersion NaN; a bin of one value has variance 0). With median=True: the
 median, the variance about it (divided by the count) and the mean absolute
 deviation about it (NaN for an empty bin). values needs at least as many
-elements as keys.)");
+elements as keys. Keys and centres out of ascending order (or NaN) raise
+ValueError.)");
 }
 
 }  // namespace vokip::python

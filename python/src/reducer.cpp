@@ -5,6 +5,7 @@
 
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -19,6 +20,9 @@
 namespace vokip::python {
 
 namespace {
+
+// More threads than this on one image would only contend.
+constexpr long long kMostThreads = 256;
 
 // The cake as NumPy arrays: rows of azimuth bins, columns of radial bins.
 struct PyCake {
@@ -98,12 +102,18 @@ py::dict geometry_dict(const Geometry& g) {
 
 std::optional<double> number(const char* name, const py::handle& v) {
   if (v.is_none()) return std::nullopt;
-  if (py::isinstance<py::str>(v) || !py::hasattr(v, "__float__")) {
-    throw py::type_error(std::string(name) + " must be a number");
-  }
-  const double x = py::float_(py::reinterpret_borrow<py::object>(v)).cast<double>();
+  const double x = number_argument(name, v);
   if (!std::isfinite(x)) throw py::value_error(std::string(name) + " must be a finite number");
   return x;
+}
+
+// A whole number held within T's range: the engine's limits refuse what lies
+// beyond them with their own message.
+template <class T>
+T whole(const char* name, const py::handle& v) {
+  const long long n = whole_argument(name, v);
+  return static_cast<T>(
+      std::clamp<long long>(n, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
 }
 
 // Two numbers, an end left None when may_be_open.
@@ -123,47 +133,57 @@ std::pair<std::optional<double>, std::optional<double>> pair_of(const char* name
 }
 
 // An image of values the engine reads as float (dark, flat), from an array.
-std::shared_ptr<const ValueImage> value_image(const py::handle& array) {
-  const auto a = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
-  if (!a || a.ndim() != 2) throw py::value_error("a dark or flat array must be 2-D");
+std::shared_ptr<const ValueImage> value_image(const char* name, const py::handle& array) {
+  const py::array_t<float> a = array_argument(name, array, py::dtype::of<float>());
+  if (a.ndim() != 2)
+    throw py::value_error(std::string(name) + ": a dark or flat array must be 2-D");
   auto image = std::make_shared<ValueImage>();
-  image->height = static_cast<int>(a.shape(0));
-  image->width = static_cast<int>(a.shape(1));
-  image->values.assign(a.data(), a.data() + a.size());
+  image->height = image_side(name, a.shape(0));
+  image->width = image_side(name, a.shape(1));
+  allocate(name, &image->values, a.size());
+  std::copy(a.data(), a.data() + a.size(), image->values.begin());
   return image;
 }
 
 std::shared_ptr<const Mask> mask_image(const py::handle& array) {
-  const py::object nonzero = py::module_::import("numpy").attr("not_equal")(array, 0);
-  const auto a = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>::ensure(
-      nonzero.attr("astype")("uint8"));
-  if (!a || a.ndim() != 2) throw py::value_error("a mask array must be 2-D");
+  const py::array given = array_argument("mask", array, py::dtype("bool"));
+  if (given.ndim() != 2) throw py::value_error("mask: a mask array must be 2-D");
+  const py::array_t<std::uint8_t> a = array_argument("mask", given, py::dtype::of<std::uint8_t>());
   auto mask = std::make_shared<Mask>();
-  mask->height = static_cast<int>(a.shape(0));
-  mask->width = static_cast<int>(a.shape(1));
-  mask->excluded.assign(a.data(), a.data() + a.size());
+  mask->height = image_side("mask", a.shape(0));
+  mask->width = image_side("mask", a.shape(1));
+  allocate("mask", &mask->excluded, a.size());
+  std::copy(a.data(), a.data() + a.size(), mask->excluded.begin());
   return mask;
 }
 
 // The image as the engine's full intensities: whole numbers 0 to 2^32 - 1,
 // row-major; converted only when it is not uint32 in C order already.
-py::array_t<std::uint32_t> counts_of(const py::array& image) {
-  if (image.ndim() != 2) {
-    throw py::value_error("an image is a 2-D array, not " + std::to_string(image.ndim()) + "-D");
+py::array_t<std::uint32_t> counts_of(const py::handle& given) {
+  if (!py::isinstance<py::array>(given)) {
+    throw py::type_error(std::string("image must be a NumPy array, not ") +
+                         Py_TYPE(given.ptr())->tp_name);
   }
+  const auto image = py::reinterpret_borrow<py::array>(given);
+  if (image.ndim() != 2) {
+    throw py::value_error("image: an image is a 2-D array, not " + std::to_string(image.ndim()) +
+                          "-D");
+  }
+  image_side("image", image.shape(0));
+  image_side("image", image.shape(1));
   const char kind = image.dtype().kind();
   if (kind != 'u' && kind != 'i') {
-    throw py::type_error("an image holds integer counts, not " +
+    throw py::type_error("image: an image holds integer counts, not " +
                          py::str(image.dtype()).cast<std::string>());
   }
   if (image.size() > 0 && (kind == 'i' || image.itemsize() > 4)) {
-    const auto low = image.attr("min")().cast<long long>();
-    const auto high = image.attr("max")().cast<unsigned long long>();
-    if (low < 0 || high > std::numeric_limits<std::uint32_t>::max()) {
-      throw py::value_error("an image's counts lie from 0 to 4294967295");
+    // Compared as Python numbers: any integer type's extremes take part.
+    const py::object low = image.attr("min")(), high = image.attr("max")();
+    if (low < py::int_(0) || high > py::int_(std::numeric_limits<std::uint32_t>::max())) {
+      throw py::value_error("image: an image's counts lie from 0 to 4294967295");
     }
   }
-  return py::array_t<std::uint32_t, py::array::c_style | py::array::forcecast>::ensure(image);
+  return array_argument("image", image, py::dtype::of<std::uint32_t>());
 }
 
 class Reducer {
@@ -173,7 +193,7 @@ class Reducer {
     reducer_ = std::make_unique<FileReducer>(std::move(request), threads);
   }
 
-  PyProfile integrate(const py::array& image) {
+  PyProfile integrate(const py::object& image) {
     const py::array_t<std::uint32_t> counts = counts_of(image);
     const int rows = static_cast<int>(counts.shape(0)), columns = static_cast<int>(counts.shape(1));
     const std::uint32_t* data = counts.data();
@@ -188,7 +208,7 @@ class Reducer {
   }
 
   PyProfile integrate_file(const py::object& file) {
-    const std::string path = path_of(file);
+    const std::string path = path_argument("path", file);
     FileReduction reduction;
     {
       const py::gil_scoped_release unlocked;
@@ -233,15 +253,16 @@ std::unique_ptr<Reducer> make_reducer(
     const py::object& poni, const py::object& distance, const py::object& center,
     const py::object& pixel_size, const py::object& tilt, const py::object& tilt_direction,
     const py::object& wavelength, const py::object& bins, const py::object& bin_width,
-    const py::object& range, const std::string& unit, bool median, const py::object& mask,
-    const py::object& azimuth, const py::object& low, const py::object& high,
-    const py::object& dark, const py::object& flat, const py::object& polarization,
-    bool solid_angle, const py::object& error_model, const std::string& split,
-    const py::object& cake, const py::object& cake_bins, const py::object& shape, int threads) {
+    const py::object& range, const py::object& unit, const py::object& median,
+    const py::object& mask, const py::object& azimuth, const py::object& low,
+    const py::object& high, const py::object& dark, const py::object& flat,
+    const py::object& polarization, const py::object& solid_angle, const py::object& error_model,
+    const py::object& split, const py::object& cake, const py::object& cake_bins,
+    const py::object& shape, const py::object& threads) {
   // The keywords into the engine's request, which checks them.
   ReductionRequest r;
   GeometryOverrides& g = r.geometry;
-  if (!poni.is_none()) r.poni_file = path_of(poni);
+  if (!poni.is_none()) r.poni_file = path_argument("poni", poni);
   g.distance_mm = number("distance", distance);
   if (!center.is_none()) std::tie(g.center_x_px, g.center_y_px) = pair_of("center", center, false);
   if (!pixel_size.is_none()) {
@@ -255,15 +276,14 @@ std::unique_ptr<Reducer> make_reducer(
   g.tilt_direction_deg = number("tilt_direction", tilt_direction);
   g.wavelength_angstrom = number("wavelength", wavelength);
 
-  const py::object index = py::module_::import("operator").attr("index");
-  if (!bins.is_none()) r.bins.count = index(bins).cast<long long>();
+  if (!bins.is_none()) r.bins.count = whole<std::int64_t>("bins", bins);
   r.bins.width = number("bin_width", bin_width);
   if (!range.is_none()) std::tie(r.bins.low, r.bins.high) = pair_of("range", range, true);
-  r.unit = unit_called(unit);
-  r.run.statistic = median ? Statistic::median : Statistic::mean;
+  r.unit = unit_called(text_argument("unit", unit));
+  r.run.statistic = flag_argument("median", median) ? Statistic::median : Statistic::mean;
 
   if (is_path(mask)) {
-    r.mask_file = path_of(mask);
+    r.mask_file = path_argument("mask", mask);
   } else if (!mask.is_none()) {
     r.mask = mask_image(mask);
   }
@@ -273,30 +293,36 @@ std::unique_ptr<Reducer> make_reducer(
   }
   r.run.low = number("low", low);
   r.run.high = number("high", high);
-  for (const auto& [object, path, image] : {std::tuple{&dark, &r.dark_file, &r.corrections.dark},
-                                            std::tuple{&flat, &r.flat_file, &r.corrections.flat}}) {
+  for (const auto& [name, object, path, image] :
+       {std::tuple{"dark", &dark, &r.dark_file, &r.corrections.dark},
+        std::tuple{"flat", &flat, &r.flat_file, &r.corrections.flat}}) {
     if (is_path(*object)) {
-      *path = path_of(*object);
+      *path = path_argument(name, *object);
     } else if (!object->is_none()) {
-      *image = value_image(*object);
+      *image = value_image(name, *object);
     }
   }
   r.corrections.polarization = number("polarization", polarization);
-  r.corrections.solid_angle = solid_angle;
-  if (!error_model.is_none())
-    r.run.error_model = error_model_called(error_model.cast<std::string>());
-  r.split = split_called(split);
-  if (!cake.is_none()) r.azimuth_bins = index(cake).cast<long>();
-  if (!cake_bins.is_none()) r.cake_bins = index(cake_bins).cast<long>();
+  r.corrections.solid_angle = flag_argument("solid_angle", solid_angle);
+  if (!error_model.is_none()) {
+    r.run.error_model = error_model_called(text_argument("error_model", error_model));
+  }
+  r.split = split_called(text_argument("split", split));
+  if (!cake.is_none()) r.azimuth_bins = whole<long>("cake", cake);
+  if (!cake_bins.is_none()) r.cake_bins = whole<long>("cake_bins", cake_bins);
 
   if (!shape.is_none()) {
     const std::vector<py::ssize_t> dims = shape_of(shape);
     if (dims.size() != 2) throw py::value_error("shape is (rows, columns)");
-    r.shape = ImageShape{static_cast<int>(dims[0]), static_cast<int>(dims[1])};
+    r.shape =
+        ImageShape{whole<int>("shape", py::int_(dims[0])), whole<int>("shape", py::int_(dims[1]))};
   }
   r.one_shape = true;  // a Reducer plans for one image size
-  if (threads < 1) throw py::value_error("threads must be at least 1");
-  return std::make_unique<Reducer>(std::move(r), static_cast<unsigned>(threads));
+  const long long workers = whole_argument("threads", threads);
+  if (workers < 1 || workers > kMostThreads) {
+    throw py::value_error("threads must be 1 to " + std::to_string(kMostThreads));
+  }
+  return std::make_unique<Reducer>(std::move(r), static_cast<unsigned>(workers));
 }
 
 }  // namespace
@@ -418,7 +444,7 @@ time.)")
            py::arg("low") = py::none(), py::arg("high") = py::none(), py::arg("dark") = py::none(),
            py::arg("flat") = py::none(), py::arg("polarization") = py::none(),
            py::arg("solid_angle") = true, py::arg("error_model") = py::none(),
-           py::arg("split") = "bbox", py::arg("cake") = py::none(),
+           py::arg("split") = py::str("bbox"), py::arg("cake") = py::none(),
            py::arg("cake_bins") = py::none(), py::arg("shape") = py::none(), py::arg("threads") = 2,
            "Reducer(*, poni=None, distance=None, ...): see the class's description.")
       .def("integrate", &Reducer::integrate, py::arg("image"),

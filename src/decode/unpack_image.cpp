@@ -90,3 +90,42 @@ UnpackResult unpack_image(const std::uint8_t* stream, std::int64_t stream_count,
   }
   return {p, reader.bytes_fetched()};
 }
+
+StreamWalk walk_stream(const std::uint8_t* stream, std::int64_t stream_count, std::int64_t n) {
+  // A difference of a 16-bit pixel from a prediction of 16-bit pixels lies
+  // well inside +-2^17, whichever way a packer reads them as signed.
+  constexpr std::int32_t kWidestDifference = 1 << 17;
+  StreamWalk walk{0, 0, -1};
+  if (n < 1) return walk;
+  BitReader reader(stream, stream_count);
+  std::int64_t p = 0;
+  while (p < n) {
+    if (reader.bits_left() < kHeaderBits) break;
+    reader.reserve(kHeaderBits);
+    const std::uint32_t header = reader.take(kHeaderBits);
+    const std::int64_t count = std::int64_t{1} << (header & 7);
+    const int field_bits = kFieldWidth[header >> 3];
+    const std::int64_t wanted = std::min(count, n - p);
+    const std::int64_t available =
+        field_bits == 0 ? wanted : std::min(wanted, reader.bits_left() / field_bits);
+    if (field_bits == 32) {
+      reader.reserve(available * 32);
+      for (std::int64_t k = 0; k < available; ++k) {
+        const auto difference = static_cast<std::int32_t>(reader.take(32));
+        if (walk.first_impossible < 0 &&
+            (difference < -kWidestDifference || difference >= kWidestDifference)) {
+          walk.first_impossible = p + k;
+        }
+      }
+    } else if (field_bits > 0) {
+      std::int64_t bits = available * field_bits;
+      reader.reserve(bits);
+      for (; bits > 0; bits -= 32) reader.take(static_cast<int>(std::min<std::int64_t>(bits, 32)));
+    }
+    p += available;
+    if (available < wanted) break;
+  }
+  walk.pixels = p;
+  walk.bytes_fetched = reader.bytes_fetched();
+  return walk;
+}

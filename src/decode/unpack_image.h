@@ -18,3 +18,17 @@ struct UnpackResult {
 // row; n < 1 decodes and reads nothing.
 UnpackResult unpack_image(const std::uint8_t* stream, std::int64_t stream_count,
                           std::uint16_t* output, std::int64_t n, std::int64_t w);
+
+struct StreamWalk {
+  std::int64_t pixels;         // pixels the stream holds: n, or fewer when it ends first
+  std::int64_t bytes_fetched;  // as unpack_image's
+  // The first pixel whose difference lies beyond any that a 16-bit image
+  // gives (a 32-bit field outside -2^17 .. 2^17 - 1), or -1: where data that
+  // do not decode were found.
+  std::int64_t first_impossible;
+};
+
+// Walks the stream's block headers as unpack_image would decode n pixels,
+// without writing any: the pixels it holds and where it stops are exactly
+// unpack_image's. Reads only the 32-bit fields' values.
+StreamWalk walk_stream(const std::uint8_t* stream, std::int64_t stream_count, std::int64_t n);

@@ -112,3 +112,10 @@ def test_integrate_gives_the_defined_statistics():
     assert absdev == pytest.approx([8 / 3, 1])
     with pytest.raises(ValueError, match="3 keys but only 2 values"):
         vokip.integrate([1, 2, 3], [1, 2], [1, 2])
+    # Keys or centres out of order would bin nonsense: refused, naming them.
+    for keys, centres, message in (([1, 3, 2], [1, 2], r"^keys must be in ascending order: "
+                                                        r"keys\[2\] = 2 follows 3$"),
+                                   ([1, np.nan], [1, 2], r"^keys .* keys\[1\] = nan"),
+                                   ([1, 2, 3], [2, 1], r"^centres .* centres\[1\] = 1 follows 2")):
+        with pytest.raises(ValueError, match=message):
+            vokip.integrate(keys, [1, 1, 1], centres)

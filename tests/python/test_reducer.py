@@ -157,7 +157,12 @@ def test_images_of_another_shape_are_refused(tmp_path, rings, inputs):
     fx.ring_file(str(small), size=200)
     with pytest.raises(ValueError, match=rf"^{small}: the image is 200 x 200 pixels"):
         reducer.integrate_file(small)
-    planned = vokip.Reducer(poni=inputs["poni"], shape=(200, 200))
+    # The .poni is of a 300 x 300 detector: a Reducer for 200 x 200 images
+    # is refused by the same rule.
+    with pytest.raises(ValueError, match=r"^the image is 200 x 200 pixels, not the 300 x 300 of "
+                                         r"the .poni's detector \(its Detector_config max_shape\)"):
+        vokip.Reducer(poni=inputs["poni"], shape=(200, 200))
+    planned = vokip.Reducer(distance=118, center=(100, 100), pixel_size=600, shape=(200, 200))
     assert planned.geometry is not None and planned.shape == (200, 200)
     with pytest.raises(ValueError, match=r"the image is 300 x 300 pixels, not the 200 x 200"):
         planned.integrate(written)

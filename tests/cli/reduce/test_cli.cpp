@@ -3,10 +3,14 @@
 // batch, skipping what is done, and runs killed in the middle.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -115,6 +119,13 @@ TEST_F(Cli, EveryBadFileGetsOneErrorLineAndNoOutput) {
   b = bytes;
   b[2] = 0x05;  // byte-order word 0x000005D2
   bad.push_back({"order.mar1200", b, "not a MAR345 image: the byte-order word is 0xD2050000"});
+  b = bytes;
+  std::fill(b.begin() + 4100, b.begin() + 4104, 0xFF);  // first record's value: -1
+  bad.push_back({"value.mar1200", b, "the value -1, not a count above 65535"});
+  b = bytes;  // of full length, the stream's second half garbage
+  std::mt19937 random(3);
+  for (std::size_t k = (marker + b.size()) / 2; k < b.size(); ++k) b[k] = random() & 0xFF;
+  bad.push_back({"damaged.mar1200", b, "packed data damaged: from pixel "});
 
   std::string args = quoted(good);
   for (const Bad& one : bad) {
@@ -133,7 +144,7 @@ TEST_F(Cli, EveryBadFileGetsOneErrorLineAndNoOutput) {
     EXPECT_FALSE(file_exists(dir_.file(stem + ".xy"))) << stem;
     EXPECT_FALSE(file_exists(dir_.file(stem + ".svg"))) << stem;
   }
-  EXPECT_EQ(errors.back().rfind("vokip-reduce: 1 reduced, 0 skipped, 8 failed in ", 0), 0u)
+  EXPECT_EQ(errors.back().rfind("vokip-reduce: 1 reduced, 0 skipped, 10 failed in ", 0), 0u)
       << errors.back();
   EXPECT_TRUE(file_exists(dir_.file("good.xy")));
   EXPECT_TRUE(file_exists(dir_.file("good.svg")));
@@ -151,6 +162,11 @@ TEST_F(Cli, ExitCodesTellUsageProblems) {
   r = run(quoted(image) + " --mask " + quoted(dir_.file("nomask.pgm")));
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("mask " + dir_.file("nomask.pgm") + ": cannot open"), std::string::npos);
+  // An input in a folder that is not there fails alone.
+  r = run(quoted(image) + " " + quoted(dir_.file("none/x.mar1200")));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("none/x.mar1200: cannot open"), std::string::npos) << r.err;
+  EXPECT_TRUE(file_exists(dir_.file("rings.xy")));
   r = run("--help");
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("Usage: vokip-reduce"), std::string::npos);
@@ -229,7 +245,7 @@ TEST_F(Cli, SharesOfABatchReduceEveryFileOnce) {
   EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 7);
 }
 
-TEST_F(Cli, SkipExistingReducesOnlyWhatIsMissingOrOlderThanItsImage) {
+TEST_F(Cli, SkipExistingReducesOnlyWhatIsMissingOutdatedOrMadeOtherwise) {
   for (const char* name : {"a.mar1200", "b.mar1200", "c.mar1200"}) ring_file(name);
   const std::string args = quoted(dir_.file("*.mar1200")) + " --chi --skip-existing";
   Outcome r = run(args);
@@ -246,6 +262,36 @@ TEST_F(Cli, SkipExistingReducesOnlyWhatIsMissingOrOlderThanItsImage) {
   EXPECT_TRUE(file_exists(dir_.file("c.chi")));
   r = run(args);
   EXPECT_EQ(r.err.rfind("vokip-reduce: 0 reduced, 3 skipped, 0 failed", 0), 0u) << r.err;
+  // Outputs made with other settings are made again, once: another unit, a
+  // .poni, the same .poni recalibrated, other outputs.
+  const std::string poni = dir_.file("g.poni");
+  ASSERT_EQ(run(quoted(dir_.file("a.mar1200")) + " -q -o " + quoted(dir_.file("p")) +
+                " --write-poni " + quoted(poni))
+                .code,
+            0);
+  auto recalibrate = [&] {  // the .poni's distance 0.1 mm longer
+    std::string text = read_text(poni);
+    const std::size_t at = text.find("Distance: ") + 10;
+    text.replace(at, text.find('\n', at) - at, std::to_string(std::stod(text.substr(at)) + 1e-4));
+    write_bytes(poni, std::vector<std::uint8_t>(text.begin(), text.end()));
+  };
+  const std::vector<std::pair<std::string, std::function<void()>>> changes = {
+      {" --unit q_A^-1", nullptr},
+      {" --poni " + quoted(poni), nullptr},
+      {" --poni " + quoted(poni), recalibrate},
+      {" --poni " + quoted(poni) + " --csv", nullptr}};
+  for (const auto& [options, before] : changes) {
+    if (before) before();
+    for (const char* expected :
+         {"vokip-reduce: 3 reduced, 0 skipped", "vokip-reduce: 0 reduced, 3 skipped"}) {
+      r = run(args + options);
+      EXPECT_EQ(r.err.rfind(expected, 0), 0u) << options << ": " << r.err;
+    }
+  }
+  EXPECT_NE(read_text(dir_.file("c.xy"))
+                .find("\n# settings: vokip-reduce " + std::string(kVokipVersion) +
+                      "; outputs .xy .chi .csv; geometry: .poni ("),
+            std::string::npos);
 }
 
 // Every profile file present is whole: its header, then as many data lines
@@ -257,7 +303,7 @@ void expect_whole_profile(const std::string& path) {
   EXPECT_NE(text.find("# columns:"), std::string::npos) << path;
 }
 
-TEST_F(Cli, AKilledRunLeavesNoPartialFileAndARerunFinishesTheRest) {
+TEST_F(Cli, AKilledRunLeavesNoPartialFileSaysHowFarItCameAndARerunFinishesTheRest) {
   RingPattern pattern = small_rings(700);
   const std::vector<std::uint8_t> bytes =
       write_mar345(ring_pattern_file(pattern, make_ring_image(pattern)));
@@ -282,17 +328,39 @@ TEST_F(Cli, AKilledRunLeavesNoPartialFileAndARerunFinishesTheRest) {
       if (entry.path().extension() == ".xy") expect_whole_profile(entry.path().string());
     }
   }
-  // A temporary left by a run killed without warning is replaced by the rerun.
-  fs::create_directories(out);
-  write_bytes(temporary_name(out + "/k10.xy"), {'#'});
-  const Outcome r = run(args + " --skip-existing");
-  EXPECT_EQ(r.code, 0) << r.err;
-  std::size_t profiles = 0;
-  for (const auto& entry : fs::directory_iterator(out)) {
-    EXPECT_FALSE(is_temporary_name(entry.path().filename().string())) << entry.path();
-    profiles += entry.path().extension() == ".xy";
+  auto profiles_in = [](const std::string& folder) {
+    std::size_t profiles = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      EXPECT_FALSE(is_temporary_name(entry.path().filename().string())) << entry.path();
+      profiles += entry.path().extension() == ".xy";
+    }
+    return profiles;
+  };
+  // Ctrl-C once the first profile is there: the closing line counts exactly
+  // the profiles the run leaves.
+  fs::remove_all(out);
+  const std::string err = dir_.file("interrupted");
+  const std::string command = std::string(VOKIP_REDUCE_EXE) + " " + args + " >/dev/null 2>" +
+                              quoted(err) + " </dev/null & pid=$!; for i in $(seq 1000); do [ -e " +
+                              quoted(out + "/k10.xy") +
+                              " ] && break; sleep 0.01; done; kill -INT $pid; wait $pid";
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+  const std::vector<std::string> lines = lines_of(read_text(err));
+  ASSERT_FALSE(lines.empty());
+  const std::string done = std::to_string(profiles_in(out));
+  EXPECT_EQ(lines.back(), "vokip-reduce: interrupted after " + done + " of 24 files (" + done +
+                              " reduced, 0 skipped, 0 failed); no partial file is left");
+
+  // Temporaries a run killed without warning left go, whether the rerun
+  // writes those outputs again or not (kbad's fail).
+  write_bytes(dir_.file("kbad.mar1200"), {'x'});
+  for (const char* name : {"/k10.xy", "/k33.svg", "/kbad.xy", "/kbad.chi"}) {
+    write_bytes(temporary_name(out + name), {'#'});
   }
-  EXPECT_EQ(profiles, 24u);
+  const Outcome r = run(args + " --skip-existing");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(profiles_in(out), 24u);
 }
 
 TEST_F(Cli, ChiAxisLinesAreTheOnesFit2dAndGsasReadAndXyeHasThreeColumns) {
@@ -398,6 +466,95 @@ TEST_F(Cli, BadCorrectionInputsGetOneLineAndWriteNothing) {
     EXPECT_NE(errors[0].find(bad.message), std::string::npos) << errors[0];
     EXPECT_FALSE(fs::exists(out + "/rings.xy"));
   }
+}
+
+// Geometry that cannot be this image's: one line each, nothing written.
+TEST_F(Cli, ImplausibleGeometryAndAnotherDetectorsPoniAreRefused) {
+  const std::string image = ring_file("plate.mar160");  // 160 x 160 pixels of 600 um
+  auto poni = [&](const std::string& name, const std::string& config, const std::string& distance,
+                  const std::string& poni1) {
+    const std::string text = "poni_version: 2.1\nDetector_config: {" + config +
+                             "}\nDistance: " + distance + "\nPoni1: " + poni1 +
+                             "\nPoni2: 0.05\nRot1: 0\nRot2: 0\nRot3: 0\n";
+    write_bytes(dir_.file(name), std::vector<std::uint8_t>(text.begin(), text.end()));
+    return " --poni " + quoted(dir_.file(name));
+  };
+  const std::string pixels = R"("pixel1": 0.0006, "pixel2": 0.0006)";
+  const RingPattern small = small_rings(120);
+  write_bytes(dir_.file("small.mar120"),
+              write_mar345(ring_pattern_file(small, make_ring_image(small))));
+  const std::string sample = std::string(VOKIP_SOURCE_DIR) + "/samples/rings.mar1200";
+  struct Refused {
+    std::string args, line;
+    int code;
+    std::string refused;  // the output not written
+    bool batch;           // with another image, which is reduced
+  };
+  for (const Refused& c : std::vector<Refused>{
+           {quoted(image) + poni("mm.poni", pixels, "0.12", "48"),
+            "vokip-reduce: " + image +
+                ": Poni1 = 48 m in the .poni puts the beam centre 500 image sides from the 160 x "
+                "160 image: .poni lengths are in metres [--center X,Y]",
+            1, "plate.xy", false},
+           {quoted(image) + poni("far.poni", pixels, "120", "0.048"),
+            "vokip-reduce: Distance = 120 m in the .poni puts the plate beyond 100 m from the "
+            "sample: .poni lengths are in metres [--distance MM]",
+            2, "plate.xy", false},
+           // In a batch the image of another size than the .poni's detector
+           // is refused, the others reduced.
+           {quoted(image) + " " + quoted(dir_.file("small.mar120")) +
+                poni("160.poni", pixels + R"(, "max_shape": [160, 160])", "0.12", "0.048"),
+            "vokip-reduce: " + dir_.file("small.mar120") +
+                ": the image is 120 x 120 pixels, not the 160 x 160 of the .poni's detector (its "
+                "Detector_config max_shape) [--poni FILE, or --distance, --center and "
+                "--pixel-size]",
+            1, "small.xy", true},
+           // Without max_shape: the .poni's 100 um pixels are not those of
+           // the 1200 x 1200 scan mode, 150 um.
+           {quoted(sample) + " " + quoted(image) +
+                poni("100um.poni", R"("pixel1": 0.0001, "pixel2": 0.0001)", "0.15", "0.008"),
+            "vokip-reduce: " + sample +
+                ": the image is 1200 x 1200 pixels, not the 1800 x 1800 of the .poni's detector "
+                "(100 x 100 um pixels on the 180 mm plate of the image's scan mode) [--poni FILE, "
+                "or --distance, --center and --pixel-size]",
+            1, "rings.xy", true},
+       }) {
+    SCOPED_TRACE(c.args);
+    const std::string out = dir_.file("out");
+    fs::remove_all(out);
+    const Outcome r = run(c.args + " -o " + quoted(out));
+    EXPECT_EQ(r.code, c.code);
+    const std::vector<std::string> lines = lines_of(r.err);
+    ASSERT_EQ(lines.size(), c.code == 2 ? 1u : 2u) << r.err;
+    EXPECT_EQ(lines[0], c.line);
+    if (c.code == 1) {
+      EXPECT_EQ(lines[1].rfind(c.batch ? "vokip-reduce: 1 reduced, 0 skipped, 1 failed"
+                                       : "vokip-reduce: 0 reduced, 0 skipped, 1 failed",
+                               0),
+                0u);
+    }
+    EXPECT_FALSE(fs::exists(out + "/" + c.refused));
+    EXPECT_EQ(fs::exists(out + "/plate.xy"), c.batch);
+  }
+}
+
+// A folder that takes no file fails the run before any image is reduced.
+TEST_F(Cli, AnUnwritableOutputFolderStopsTheRunAtOnce) {
+  if (std::system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "no setpriv(1)";
+  const std::string image = ring_file("rings.mar160");
+  const std::string out = dir_.file("locked");
+  fs::create_directories(out);
+  fs::permissions(dir_.path(), fs::perms::all, fs::perm_options::add);
+  fs::permissions(out, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  // Root writes anywhere: the run is made as nobody.
+  const std::string as =
+      ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+  const Outcome r = run(quoted(image) + " " + quoted(image) + " -o " + quoted(out), as);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "vokip-reduce: cannot write into the folder " + out + ": Permission denied\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 TEST_F(Cli, CakeAndPicturesAreWrittenAndCountAsOutputs) {

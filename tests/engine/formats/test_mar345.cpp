@@ -129,6 +129,20 @@ TEST(Mar345File, BinaryWordsServeWhenTheTextIsSilent) {
   EXPECT_TRUE(has_program);
 }
 
+TEST(Mar345File, PixelSizeLeftOutIsTheScanModes) {
+  // 1200 pixels are a scan mode of 150 um pixels, 1800 of 100 um; 1201 none.
+  for (const auto& [size, pixel_um] : {std::pair{1200, 150.0}, {1800, 100.0}, {1201, 0.0}}) {
+    SCOPED_TRACE(size);
+    Mar345Contents c = small_contents(size, std::vector<std::uint16_t>(size * size, 7));
+    c.pixel_um.reset();
+    const Mar345Parse p = parse(write_mar345(c));
+    ASSERT_TRUE(p.ok()) << p.error;
+    EXPECT_EQ(p.header.geometry.pixel_x_um.value_or(0), pixel_um);
+    EXPECT_EQ(p.header.geometry.pixel_y_um.value_or(0), pixel_um);
+    EXPECT_EQ(p.header.geometry.pixel_size_from_scan_mode, pixel_um > 0);
+  }
+}
+
 struct BadFile {
   const char* what;
   std::vector<std::uint8_t> bytes;
@@ -195,6 +209,16 @@ std::vector<BadFile> bad_files() {
   b = bytes;
   put_u32_le(&b, 4096, 0);
   bad.push_back({"overflow address 0", b, "addresses pixel 0, outside 1..64"});
+  // A record holds what the 16-bit stream cannot; -1 would read as 4294967295.
+  for (const auto& [value, message] :
+       {std::pair{0xFFFFFFFFu,
+                  "overflow record 1 of 1 gives pixel 3 the value -1, not a count "
+                  "above 65535"},
+        std::pair{65535u, "gives pixel 3 the value 65535, not a count above 65535"}}) {
+    b = bytes;
+    put_u32_le(&b, 4100, value);
+    bad.push_back({message, b, message});
+  }
   b = bytes;
   put_u32_le(&b, 4, 0);
   bad.push_back({"image size 0", b, "image size 0 in the header"});

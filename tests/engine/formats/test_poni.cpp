@@ -82,6 +82,10 @@ TEST(Poni, EveryVersionReadsToTheSameGeometry) {
     EXPECT_EQ(*p.wavelength_m, 7.1073e-11);
   }
   // Keys in any case; no wavelength is no wavelength.
+  // The detector's size, when the file gives it.
+  EXPECT_EQ(parse_poni(kVersion21).rows, 2300);
+  EXPECT_EQ(parse_poni(replaced(kVersion21, "[2300, 2300]", "[3450, 3000]")).columns, 3000);
+  EXPECT_EQ(parse_poni(kVersion1).rows, 0);
   const PoniGeometry lower = parse_poni(
       replaced(replaced(kVersion1, "Distance", "distance"), "Wavelength: 7.1073e-11\n", ""));
   EXPECT_EQ(lower.distance_m, 0.2015);
@@ -106,10 +110,21 @@ TEST(Poni, BadFilesAreRefusedWithTheirReason) {
             std::string::npos);
   EXPECT_EQ(error_of(replaced(kVersion2, "Distance: 0.2015", "Distance: -0.2")),
             "the .poni's Distance and pixel sizes must be positive");
+  EXPECT_EQ(error_of(replaced(kVersion2, "[2300, 2300]", "[2300]")),
+            "the .poni's Detector_config max_shape [2300] is not two sizes in pixels");
+  EXPECT_EQ(error_of(replaced(kVersion2, "[2300, 2300]", "[2300, 0.5]")),
+            "the .poni's Detector_config max_shape [2300,0.5] is not two sizes in pixels");
   // Rotations that turn the plate away from the sample have no plate geometry.
   PoniGeometry away = parse_poni(kVersion2);
-  away.rot1_rad = 2;
-  EXPECT_THROW(from_poni(away), Error);
+  away.rot1_rad = 2;  // and degrees taken for radians
+  try {
+    from_poni(away);
+    ADD_FAILURE() << "Rot1 = 2 taken";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "Rot1 = 2 rad in the .poni is a quarter turn or more: .poni angles "
+                 "are in radians");
+  }
 }
 
 TEST(Poni, WrittenGeometryReadsBackTheSame) {

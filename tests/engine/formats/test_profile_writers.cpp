@@ -58,7 +58,8 @@ Reduction sample_reduction(Statistic statistic = Statistic::mean) {
   return r;
 }
 
-const ProfileOrigin kOrigin{"run & 7.mar2300", "vokip-reduce 1.0.0", ""};
+const ProfileOrigin kOrigin{"run & 7.mar2300", "vokip-reduce 1.0.0", "", "the .poni (distance)",
+                            "vokip-reduce 1.0.0; outputs .xy"};
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -78,7 +79,15 @@ TEST(ProfileWriters, XyHasACommentedHeaderAndTwoColumns) {
             std::string::npos)
       << header;
   EXPECT_NE(header.find("6 of 10 used; left out: 3 zero, 1 masked"), std::string::npos);
-  EXPECT_NE(header.find("columns: 2th_deg mean_intensity"), std::string::npos);
+  EXPECT_NE(header.find("# geometry from: the .poni (distance)"), std::string::npos);
+  // The bins the header counts and the rows below it, told apart.
+  EXPECT_NE(header.find("# bins: 3 of width 0.5 in 2th_deg, 2 with pixels written below (bins "
+                        "without pixels are left out; the .csv keeps every bin)"),
+            std::string::npos)
+      << header;
+  EXPECT_NE(header.find("# settings: vokip-reduce 1.0.0; outputs .xy# columns: 2th_deg "
+                        "mean_intensity"),
+            std::string::npos);
   ASSERT_EQ(data.size(), 2u);  // the empty bin is left out
   double x = 0, y = 0;
   std::istringstream(data[0]) >> x >> y;

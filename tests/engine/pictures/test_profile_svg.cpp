@@ -18,7 +18,8 @@ TEST(ProfileSvg, DrawsEachRunOfFilledBinsAsALine) {
   p.bin_width = 0.5;
   p.count = {4, 0, 2, 1};
   p.value = {120.5, std::nan(""), 99.25, 50};
-  const std::string svg = profile_svg(p, g, ProfileOrigin{"run & 7.mar2300", "vokip-reduce", ""});
+  const std::string svg =
+      profile_svg(p, g, ProfileOrigin{"run & 7.mar2300", "vokip-reduce", "", "", ""});
   EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
   EXPECT_NE(svg.find("</svg>"), std::string::npos);
   EXPECT_NE(svg.find("run &amp; 7.mar2300"), std::string::npos);

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/base/text.h"
 #include "engine/formats/files.h"
 #include "engine/geometry/pixel_angles.h"
 #include "engine/run/reducer.h"
@@ -137,17 +138,82 @@ TEST(ReductionDecode, FileGivesBackTheFullIntensitiesInBothByteOrders) {
   }
 }
 
-TEST(ReductionDecode, StreamThatEndsEarlyIsACutShortFile) {
+// A stream cut short, one of full length whose data stop decoding, and a
+// header that claims far more pixels than its stream holds: each refused
+// for what it is, and before any plan is made.
+TEST(ReductionDecode, BadStreamsAreToldApartAndCostNoPlan) {
+  // A smooth image packs in few bits per pixel: garbage in place of its
+  // second half runs the stream dry.
   std::vector<std::uint16_t> low(64 * 64);
   std::mt19937 random(1);
-  for (auto& v : low) v = static_cast<std::uint16_t>(random() % 3000 + 1);
-  Mar345Contents c = small_contents(64, low);
-  c.stream.resize(c.stream.size() / 2);
+  for (auto& v : low) v = static_cast<std::uint16_t>(1000 + random() % 4);
+  const Mar345Contents good = small_contents(64, low);
   TempDir dir;
-  write_bytes(dir.file("cut.mar1200"), write_mar345(c));
-  const Reduction r = reduce_file(dir.file("cut.mar1200"), by_centres());
-  EXPECT_FALSE(r.ok());
-  EXPECT_NE(r.error.find("packed stream cut short"), std::string::npos) << r.error;
+  auto reduce = [&](const Mar345Contents& c) {
+    write_bytes(dir.file("bad.mar1200"), write_mar345(c));
+    return FileReducer(ReductionRequest{}).reduce(dir.file("bad.mar1200"));
+  };
+  // How many pixels a message says the stream holds, after "hold only ".
+  auto held = [](const std::string& message) {
+    const std::size_t at = message.find("hold only ");
+    return at == std::string::npos ? -1L : std::stol(message.substr(at + 10));
+  };
+  const std::size_t half = good.stream.size() / 2;
+
+  Mar345Contents cut = good;
+  cut.stream.resize(half);
+  const FileReduction short_one = reduce(cut);
+  EXPECT_EQ(short_one.error().rfind(
+                "packed stream cut short: its " + std::to_string(half) + " bytes hold only ", 0),
+            0u)
+      << short_one.error();
+  const long in_half = held(short_one.error());
+  EXPECT_GT(in_half, 4096 * 0.4);
+  EXPECT_LT(in_half, 4096 * 0.6);
+  EXPECT_EQ(short_one.times.plan_ms, 0);
+
+  // The same first half, then bytes that are no stream: found where the
+  // garbage begins, not reported as a file cut short.
+  Mar345Contents damaged = good;
+  for (std::size_t k = half; k < damaged.stream.size(); ++k) {
+    damaged.stream[k] = static_cast<std::uint8_t>(random());
+  }
+  const FileReduction bad = reduce(damaged);
+  const std::string message = bad.error();
+  ASSERT_EQ(message.rfind("packed data damaged: from pixel ", 0), 0u) << message;
+  const long pixel = std::stol(message.substr(32));
+  EXPECT_GE(pixel, in_half - 128) << message;  // at most a block before the garbage
+  EXPECT_NE(message.find(printf_string("(row %ld, column %ld) on they do not decode",
+                                       (pixel - 1) / 64 + 1, (pixel - 1) % 64 + 1)),
+            std::string::npos)
+      << message;
+  EXPECT_LT(held(message), 4096);
+  EXPECT_EQ(bad.times.plan_ms, 0);
+
+  // 16384 x 16384 pixels claimed of 1.6 MB of one-pixel blocks (6 bits
+  // each): proved short before the image's 512 MB are taken.
+  Mar345Contents claimed = good;
+  claimed.size = 16384;
+  claimed.stream.assign(1600000, 0);
+  const FileReduction huge = reduce(claimed);
+  EXPECT_EQ(huge.error(),
+            "packed stream cut short: its 1600000 bytes hold only 2133333 of the 268435456 pixels");
+  EXPECT_EQ(huge.times.plan_ms, 0);
+}
+
+// A header without the pixel size: its scan mode's, as the header of the
+// profile says.
+TEST(ReductionDecode, ScanModeGivesThePixelSizeTheHeaderLeavesOut) {
+  Mar345Contents c = small_contents(1200, std::vector<std::uint16_t>(1200 * 1200, 7));
+  c.pixel_um.reset();
+  TempDir dir;
+  write_bytes(dir.file("rings.mar1200"), write_mar345(c));
+  const FileReduction r = FileReducer(ReductionRequest{}).reduce(dir.file("rings.mar1200"));
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r.geometry.pixel_x_um, 150);
+  EXPECT_EQ(r.geometry_sources,
+            "the header (distance, beam centre, wavelength); the scan mode of the image's size, "
+            "the header giving none (pixel size); none given (tilt)");
 }
 
 // The 2-theta of the largest bin value within 0.4 degrees of each ring.
