@@ -148,6 +148,7 @@ std::string with_option(const Error& error) {
       {Setting::cake_bins, "--cake-bins M"},
       {Setting::split, "--split none|bbox|full"},
       {Setting::polarization, "--polarization P"},
+      {Setting::plate_absorption, "--plate-absorption MU_T"},
       {Setting::calibrant, "--calibrant NAME or --calibrant-file FILE"},
   };
   for (const auto& [setting, option] : kOptions) {

@@ -130,6 +130,9 @@ std::string describe_corrections(const ReductionRequest& r) {
   if (!r.flat_file.empty()) parts.push_back("flat " + base_name(r.flat_file));
   if (c.solid_angle) parts.push_back("solid angle (cos^3)");
   if (c.polarization) parts.push_back(printf_string("polarization %g", *c.polarization));
+  if (c.plate_absorption) {
+    parts.push_back(printf_string("plate absorption mu t %g", *c.plate_absorption));
+  }
   if (r.run.low || r.run.high) {
     parts.push_back(printf_string("raw values kept from %g to %g", r.run.low.value_or(-INFINITY),
                                   r.run.high.value_or(INFINITY)));

@@ -190,7 +190,8 @@ struct CommandLine {
         ->group(binning);
 
     const std::string corrections =
-        "Corrections: value = (raw - dark) / (flat x solid angle x polarization)";
+        "Corrections: signal raw - dark, normalisation flat x solid angle x polarization x "
+        "plate absorption";
     app.add_flag_callback(
            "--no-solid-angle", [o] { o->request.corrections.solid_angle = false; },
            "no solid-angle correction (default: divide by cos^3 of the ray's angle to the "
@@ -201,6 +202,16 @@ struct CommandLine {
                "pyFAI's P (0.99: synchrotron, horizontal)",
                &o->request.corrections.polarization)
         ->type_name("P")
+        ->group(corrections);
+    add_number(app, "--plate-absorption", "mu t, a positive number",
+               "divide by the image plate's efficiency at the ray's incidence a to it, "
+               "(1 - exp(-MU_T / cos a)) / (1 - exp(-MU_T)): MU_T is the phosphor's linear "
+               "attenuation coefficient at the X-ray energy times its thickness (the storage "
+               "phosphor's mass attenuation from NIST XCOM, times its density and the plate's "
+               "coating thickness; about 0.1 to 2 for MAR345 plates, smaller at higher energy). "
+               "Off by default",
+               &o->request.corrections.plate_absorption)
+        ->type_name("MU_T")
         ->group(corrections);
     app.add_option("--dark", o->request.dark_file,
                    "subtract this image (MAR345, TIFF or EDF of the image's size)")

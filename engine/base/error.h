@@ -31,6 +31,7 @@ enum class Setting {
   cake_bins,
   split,
   polarization,
+  plate_absorption,
   shape,
   calibrant,
 };

@@ -286,6 +286,10 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
       const double cos2 = at.cos_two_theta * at.cos_two_theta;
       norm *= (1 + cos2 - *corrections.polarization * at.cos_two_chi * (1 - cos2)) / 2;
     }
+    if (corrections.plate_absorption) {
+      const double mu_t = *corrections.plate_absorption;
+      norm *= std::expm1(-mu_t / at.cos_normal) / std::expm1(-mu_t);
+    }
     return norm;
   };
   if (corrections.any_factor() && split) {

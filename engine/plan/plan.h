@@ -37,13 +37,18 @@ struct AzimuthSector {
 struct Corrections {
   bool solid_angle = true;             // cos^3 of the ray's angle to the plate's normal
   std::optional<double> polarization;  // P, -1 to 1: (1 + cos^2 2th - P cos 2chi sin^2 2th) / 2
+  // The image plate's phosphor, attenuation times thickness mu t: a ray at
+  // angle a to the plate's normal crosses t / cos a of it and is recorded
+  // by the share 1 - exp(-mu t / cos a), against 1 - exp(-mu t) at normal
+  // incidence.
+  std::optional<double> plate_absorption;
   std::shared_ptr<const ValueImage> dark, flat;
 
-  bool any_factor() const { return solid_angle || polarization || flat; }
+  bool any_factor() const { return solid_angle || polarization || plate_absorption || flat; }
   // Images compare by identity: a run reads each file once.
   bool operator==(const Corrections& o) const {
-    return solid_angle == o.solid_angle && polarization == o.polarization && dark == o.dark &&
-           flat == o.flat;
+    return solid_angle == o.solid_angle && polarization == o.polarization &&
+           plate_absorption == o.plate_absorption && dark == o.dark && flat == o.flat;
   }
 };
 

@@ -42,6 +42,11 @@ void check_request(const ReductionRequest& r) {
     throw Error("the cake's radial bins must be 1 to " + std::to_string(kMostBins),
                 Setting::cake_bins);
   }
+  const std::optional<double>& mu_t = r.corrections.plate_absorption;
+  if (mu_t && !(*mu_t > 0 && *mu_t <= 100)) {
+    throw Error("the plate's absorption mu t must be a positive number of at most 100",
+                Setting::plate_absorption);
+  }
   const std::optional<double>& p = r.corrections.polarization;
   if (p && !(*p >= -1 && *p <= 1)) {
     throw Error("the polarization factor must lie from -1 to 1", Setting::polarization);
@@ -162,7 +167,7 @@ std::string settings_line(const ReductionRequest& r) {
   if (r.sector) s += "; azimuth " + exact(r.sector->from_deg) + " to " + exact(r.sector->to_deg);
   const Corrections& c = r.corrections;
   s += std::string("; solid angle ") + (c.solid_angle ? "on" : "off");
-  s += given({{"polarization", c.polarization}});
+  s += given({{"polarization", c.polarization}, {"plate absorption mu t", c.plate_absorption}});
   const std::pair<const char*, const ValueImage*> images[] = {{"dark", c.dark.get()},
                                                               {"flat", c.flat.get()}};
   for (const auto& [name, image] : images) {

@@ -151,6 +151,7 @@ std::string with_keyword(const vokip::Error& e) {
       {Setting::cake_bins, "cake_bins="},
       {Setting::split, "split="},
       {Setting::polarization, "polarization="},
+      {Setting::plate_absorption, "plate_absorption="},
       {Setting::shape, "shape=, or a Reducer for each image size"},
   };
   for (const auto& [setting, keyword] : kKeywords) {

@@ -256,9 +256,10 @@ std::unique_ptr<Reducer> make_reducer(
     const py::object& range, const py::object& unit, const py::object& median,
     const py::object& mask, const py::object& azimuth, const py::object& low,
     const py::object& high, const py::object& dark, const py::object& flat,
-    const py::object& polarization, const py::object& solid_angle, const py::object& error_model,
-    const py::object& split, const py::object& cake, const py::object& cake_bins,
-    const py::object& shape, const py::object& threads) {
+    const py::object& polarization, const py::object& plate_absorption,
+    const py::object& solid_angle, const py::object& error_model, const py::object& split,
+    const py::object& cake, const py::object& cake_bins, const py::object& shape,
+    const py::object& threads) {
   // The keywords into the engine's request, which checks them.
   ReductionRequest r;
   GeometryOverrides& g = r.geometry;
@@ -303,6 +304,7 @@ std::unique_ptr<Reducer> make_reducer(
     }
   }
   r.corrections.polarization = number("polarization", polarization);
+  r.corrections.plate_absorption = number("plate_absorption", plate_absorption);
   r.corrections.solid_angle = flag_argument("solid_angle", solid_angle);
   if (!error_model.is_none()) {
     r.run.error_model = error_model_called(text_argument("error_model", error_model));
@@ -388,6 +390,7 @@ Reducer(*, poni=None, distance=None, center=None, pixel_size=None, tilt=None,
         tilt_direction=None, wavelength=None, bins=None, bin_width=None,
         range=None, unit='2th_deg', median=False, mask=None, azimuth=None,
         low=None, high=None, dark=None, flat=None, polarization=None,
+        plate_absorption=None,
         solid_angle=True, error_model=None, split='bbox', cake=None,
         cake_bins=None, shape=None, threads=2)
 
@@ -415,6 +418,10 @@ give equal profiles:
   dark, flat      a file (MAR345, TIFF or EDF) or an array: value =
                   (raw - dark) / (flat x solid angle x polarization)
   polarization    pyFAI's P, -1 to 1
+  plate_absorption  the image plate phosphor's attenuation times thickness
+                  (mu t, about 0.1 to 2 for MAR345 plates): divides by the
+                  plate's efficiency at the ray's incidence, relative to
+                  normal incidence
   solid_angle     divide by cos^3 of the ray's angle to the plate's normal
   error_model     None, 'poisson' or 'azimuthal': adds sigma
   split           'bbox' (pyFAI's default), 'full' or 'none': how a pixel is
@@ -443,9 +450,10 @@ time.)")
            py::arg("mask") = py::none(), py::arg("azimuth") = py::none(),
            py::arg("low") = py::none(), py::arg("high") = py::none(), py::arg("dark") = py::none(),
            py::arg("flat") = py::none(), py::arg("polarization") = py::none(),
-           py::arg("solid_angle") = true, py::arg("error_model") = py::none(),
-           py::arg("split") = py::str("bbox"), py::arg("cake") = py::none(),
-           py::arg("cake_bins") = py::none(), py::arg("shape") = py::none(), py::arg("threads") = 2,
+           py::arg("plate_absorption") = py::none(), py::arg("solid_angle") = true,
+           py::arg("error_model") = py::none(), py::arg("split") = py::str("bbox"),
+           py::arg("cake") = py::none(), py::arg("cake_bins") = py::none(),
+           py::arg("shape") = py::none(), py::arg("threads") = 2,
            "Reducer(*, poni=None, distance=None, ...): see the class's description.")
       .def("integrate", &Reducer::integrate, py::arg("image"),
            R"(integrate(image) -> Profile
