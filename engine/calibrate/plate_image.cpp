@@ -10,7 +10,7 @@ PlateImage::PlateImage(const Image& image, const Mask* mask)
   if (mask) check_image_size("mask", mask->width, mask->height, width_, height_);
   values_.resize(static_cast<std::size_t>(image.pixels()));
   for (std::int64_t p = 0; p < image.pixels(); ++p) {
-    const std::uint32_t v = image.value(p);
+    const double v = image.value(p);
     const bool left_out = v == 0 || (mask && mask->excluded[static_cast<std::size_t>(p)]);
     values_[static_cast<std::size_t>(p)] = left_out ? kNoData : static_cast<float>(v);
   }

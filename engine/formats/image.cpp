@@ -1,6 +1,7 @@
 #include "engine/formats/image.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "decode/unpack_image.h"
@@ -38,6 +39,7 @@ void check_stream(const std::uint8_t* stream, std::int64_t length, std::int64_t 
 }
 
 void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
+  fractions_.clear();
   const std::uint8_t* stream = file + h.stream_offset;
   const auto length = static_cast<std::int64_t>(h.stream_length);
   // A damaged header may claim 16384 x 16384 pixels of a short stream: a
@@ -54,6 +56,7 @@ void Image::decode(const std::uint8_t* file, const Mar345Header& h) {
 }
 
 void Image::assign(const std::uint32_t* values, int width, int height) {
+  fractions_.clear();
   width_ = width;
   height_ = height;
   const std::int64_t n = pixels();
@@ -65,6 +68,17 @@ void Image::assign(const std::uint32_t* values, int width, int height) {
     if (v > 0xFFFF) overflow.push_back({static_cast<std::uint32_t>(p + 1), v});
   }
   index_overflow(overflow);
+}
+
+void Image::assign(const double* values, int width, int height) {
+  width_ = width;
+  height_ = height;
+  const std::int64_t n = pixels();
+  low_.clear();
+  overflow_.clear();
+  has_overflow_.clear();
+  fractions_.resize(static_cast<std::size_t>(n));
+  for (std::int64_t p = 0; p < n; ++p) fractions_[p] = std::isnan(values[p]) ? 0.0 : values[p];
 }
 
 void Image::index_overflow(const std::vector<OverflowRecord>& records) {
@@ -103,6 +117,7 @@ std::uint32_t Image::rare_value(std::int64_t p) const {
 std::int64_t Image::zero_count() const {
   // A plain loop, which the compiler turns into vector compares.
   std::int64_t zeros = 0;
+  for (const double v : fractions_) zeros += v == 0;
   for (const std::uint16_t v : low_) zeros += v == 0;
   for (const OverflowRecord& r : overflow_) zeros -= r.value != 0;
   return zeros;

@@ -33,19 +33,31 @@ class Image {
   // The image of full intensities (row-major, width x height), as decoding
   // a file of it would give.
   void assign(const std::uint32_t* values, int width, int height);
+  // An image of values that need not be whole counts (a background
+  // subtracted, a normalised image), as given; NaN is no data, as 0 is.
+  void assign(const double* values, int width, int height);
+  // Whether its values are all whole counts (decoded, or assigned as such).
+  bool counts() const { return fractions_.empty(); }
 
   int width() const { return width_; }
   int height() const { return height_; }
   std::int64_t pixels() const { return std::int64_t{width_} * height_; }
 
   // The full intensity of pixel p (row-major index).
-  std::uint32_t value(std::int64_t p) const {
+  double value(std::int64_t p) const {
+    if (!fractions_.empty()) return fractions_[static_cast<std::size_t>(p)];
     const std::uint16_t low = low_[static_cast<std::size_t>(p)];
     return low != 0 ? low : rare_value(p);
   }
 
   // Asks for pixel p's memory ahead of reading it.
-  void prefetch(std::int64_t p) const { __builtin_prefetch(low_.data() + p); }
+  void prefetch(std::int64_t p) const {
+    if (fractions_.empty()) {
+      __builtin_prefetch(low_.data() + p);
+    } else {
+      __builtin_prefetch(fractions_.data() + p);
+    }
+  }
 
   // Pixels of value 0 (no data).
   std::int64_t zero_count() const;
@@ -65,6 +77,8 @@ class Image {
   std::vector<std::uint16_t, HugePageAllocator<std::uint16_t>> low_;
   std::vector<OverflowRecord> overflow_;     // by address, the last record of each
   std::vector<std::uint64_t> has_overflow_;  // a bit per pixel
+  // An assigned image's values when they are not whole counts; else empty.
+  std::vector<double, HugePageAllocator<double>> fractions_;
 };
 
 }  // namespace vokip

@@ -342,7 +342,7 @@ std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const 
     for (int col = 0; col < parameters.width; ++col) {
       const std::int64_t p = std::int64_t{row} * parameters.width + col;
       const std::size_t at = blocks.at(col, row);
-      const std::uint32_t v = image.value(p);
+      const double v = image.value(p);
       value[at] = std::max(value[at], static_cast<double>(v));
       if (v != 0 && !left_out[p]) kept[at] = 1;
     }

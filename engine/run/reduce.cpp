@@ -123,9 +123,9 @@ class ChunkIntegrator {
  private:
   // A member's raw value, or 0 when it is no data or outside the limits.
   template <bool kLimited>
-  std::uint32_t raw_of(const Row& row, std::int64_t position, std::int64_t* outside) const {
+  double raw_of(const Row& row, std::int64_t position, std::int64_t* outside) const {
     image_.prefetch(row.pixels[std::min(position + kPrefetchAhead, last_position_)]);
-    const std::uint32_t raw = image_.value(row.pixels[position]);
+    const double raw = image_.value(row.pixels[position]);
     if (kLimited && raw != 0 &&
         (raw < options_.low.value_or(-INFINITY) || raw > options_.high.value_or(INFINITY))) {
       ++*outside;
@@ -151,7 +151,7 @@ class ChunkIntegrator {
       double norms = 0, counts = 0;
       const std::int64_t end = row.starts[bin + 1];
       for (std::int64_t position = row.starts[bin]; position < end; ++position) {
-        const std::uint32_t raw = raw_of<kLimited>(row, position, outside);
+        const double raw = raw_of<kLimited>(row, position, outside);
         if (raw == 0) continue;
         keys[n] = key;
         if (kCorrected) {
@@ -181,7 +181,7 @@ class ChunkIntegrator {
       BinSum sum;
       const std::int64_t end = row.starts[bin + 1];
       for (std::int64_t position = row.starts[bin]; position < end; ++position) {
-        const std::uint32_t raw = raw_of<kLimited>(row, position, outside);
+        const double raw = raw_of<kLimited>(row, position, outside);
         if (raw == 0) continue;
         const double dark = row.darks ? row.darks[position] : 0.0;
         const double norm = row.norms ? row.norms[position] : 1.0;

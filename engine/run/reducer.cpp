@@ -147,6 +147,12 @@ double FileReducer::use_plan(const PlanParameters& parameters) {
 }
 
 Profile FileReducer::reduce(const Image& image) {
+  if (!image.counts() && request_.run.error_model == ErrorModel::poisson) {
+    throw Error(
+        "the counting error model needs counts, and the image's values are not all whole "
+        "numbers",
+        Setting::error_model);
+  }
   use_plan(headerless_parameters(image.width(), image.height()));
   return reduce_image(*plan_, image, request_.run, &workspaces_);
 }

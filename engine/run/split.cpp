@@ -80,7 +80,7 @@ class PixelReader {
   // Whether pixel p has values; outside counts those the limits leave out.
   bool read(std::int64_t p, PixelValues* v, std::int64_t* outside) const {
     if (!map_.member(p)) return false;
-    const std::uint32_t raw = image_.value(p);
+    const double raw = image_.value(p);
     if (raw == 0) return false;
     if (raw < low_ || raw > high_) {
       ++*outside;

@@ -157,14 +157,21 @@ std::shared_ptr<const Mask> mask_image(const py::handle& array) {
   return mask;
 }
 
-// The image as the engine's full intensities: whole numbers 0 to 2^32 - 1,
-// row-major; converted only when it is not uint32 in C order already.
-py::array_t<std::uint32_t> counts_of(const py::handle& given) {
+// An image as the engine takes it: whole counts 0 to 2^32 - 1 (any integer
+// type, or floats that are all whole numbers, NaN being no data), which
+// give the profile of a file of them; or, of other floats, the values as
+// they are. Converted only when they are not of the type already.
+struct ImageArray {
+  py::array array;  // uint32 counts, or double values
+  bool counts = true;
+};
+
+ImageArray image_of(const py::handle& given) {
   if (!py::isinstance<py::array>(given)) {
     throw py::type_error(std::string("image must be a NumPy array, not ") +
                          Py_TYPE(given.ptr())->tp_name);
   }
-  const auto image = py::reinterpret_borrow<py::array>(given);
+  auto image = py::reinterpret_borrow<py::array>(given);
   if (image.ndim() != 2) {
     throw py::value_error("image: an image is a 2-D array, not " + std::to_string(image.ndim()) +
                           "-D");
@@ -172,18 +179,38 @@ py::array_t<std::uint32_t> counts_of(const py::handle& given) {
   image_side("image", image.shape(0));
   image_side("image", image.shape(1));
   const char kind = image.dtype().kind();
-  if (kind != 'u' && kind != 'i') {
-    throw py::type_error("image: an image holds integer counts, not " +
+  if (kind != 'u' && kind != 'i' && kind != 'f') {
+    throw py::type_error("image: an image holds counts or values (integers or floats), not " +
                          py::str(image.dtype()).cast<std::string>());
   }
-  if (image.size() > 0 && (kind == 'i' || image.itemsize() > 4)) {
+  const py::object numpy = py::module_::import("numpy");
+  ImageArray out;
+  if (kind == 'f') {
+    const py::object finite = numpy.attr("isfinite")(image);
+    if (numpy.attr("isinf")(image).attr("any")().cast<bool>()) {
+      throw py::value_error("image: an image's values are finite (NaN for no data)");
+    }
+    const py::object known = image[finite];
+    const bool whole =
+        known.attr("size").cast<std::size_t>() == 0 ||
+        (numpy.attr("all")(numpy.attr("equal")(numpy.attr("floor")(known), known)).cast<bool>() &&
+         known.attr("min")().cast<double>() >= 0 &&
+         known.attr("max")().cast<double>() <= 4294967295.0);
+    if (!whole) {
+      out.array = array_argument("image", image, py::dtype::of<double>());
+      out.counts = false;
+      return out;
+    }
+    image = numpy.attr("where")(finite, image, 0);
+  } else if (image.size() > 0 && (kind == 'i' || image.itemsize() > 4)) {
     // Compared as Python numbers: any integer type's extremes take part.
     const py::object low = image.attr("min")(), high = image.attr("max")();
     if (low < py::int_(0) || high > py::int_(std::numeric_limits<std::uint32_t>::max())) {
       throw py::value_error("image: an image's counts lie from 0 to 4294967295");
     }
   }
-  return array_argument("image", image, py::dtype::of<std::uint32_t>());
+  out.array = array_argument("image", image, py::dtype::of<std::uint32_t>());
+  return out;
 }
 
 class Reducer {
@@ -194,14 +221,19 @@ class Reducer {
   }
 
   PyProfile integrate(const py::object& image) {
-    const py::array_t<std::uint32_t> counts = counts_of(image);
-    const int rows = static_cast<int>(counts.shape(0)), columns = static_cast<int>(counts.shape(1));
-    const std::uint32_t* data = counts.data();
+    const ImageArray given = image_of(image);
+    const int rows = static_cast<int>(given.array.shape(0));
+    const int columns = static_cast<int>(given.array.shape(1));
+    const void* data = given.array.data();
     Profile profile;
     {
       const py::gil_scoped_release unlocked;
       const std::lock_guard<std::mutex> lock(mutex_);
-      image_.assign(data, columns, rows);
+      if (given.counts) {
+        image_.assign(static_cast<const std::uint32_t*>(data), columns, rows);
+      } else {
+        image_.assign(static_cast<const double*>(data), columns, rows);
+      }
       profile = reducer_->reduce(image_);
     }
     return to_python(std::move(profile));
@@ -458,9 +490,12 @@ time.)")
       .def("integrate", &Reducer::integrate, py::arg("image"),
            R"(integrate(image) -> Profile
 
-Reduces an image given as a 2-D array of whole counts (any integer type,
-0 to 2^32 - 1; uint32 in C order is used without a copy), pixels of value 0
-being no data. The geometry is the Reducer's own.)")
+Reduces an image given as a 2-D array: whole counts (any integer type, 0 to
+2^32 - 1; uint32 in C order is used without a copy), or floats (float32 or
+float64), such as a background-subtracted or normalised image, whose values
+may be negative or fractional (floats that are all whole numbers give the
+profile of the counts they are). Pixels of value 0 (and NaN) are no data.
+The counting error model needs counts. The geometry is the Reducer's own.)")
       .def("integrate_file", &Reducer::integrate_file, py::arg("path"),
            R"(integrate_file(path) -> Profile
 

@@ -171,12 +171,38 @@ def test_images_of_another_shape_are_refused(tmp_path, rings, inputs):
     assert len(planned.integrate_file(small).count) > 0
 
 
+def test_images_of_floats(rings, inputs):
+    path, written = rings
+    counting = vokip.Reducer(poni=inputs["poni"], error_model="poisson")
+    counts = counting.integrate(written)
+    # Floats that are whole numbers are the counts they are; NaN is no data
+    # as 0 is.
+    floats = written.astype(np.float32)
+    floats[written == 0] = np.nan
+    for given in (written.astype(np.float64), floats):
+        for a, b in zip(counting.integrate(given), counts):
+            assert same(a, b)
+    # Other values are taken as they are: negative after a background is
+    # taken off, fractional after a normalisation. Without a normalisation
+    # the mean follows them.
+    plain = vokip.Reducer(poni=inputs["poni"], solid_angle=False)
+    mean = plain.integrate(written).intensity
+    kept = written != 0
+    shifted = np.where(kept, written * 0.5 - 100.25, 0)
+    assert np.allclose(plain.integrate(shifted).intensity, mean * 0.5 - 100.25, rtol=0,
+                       atol=1e-9 * np.nanmax(mean), equal_nan=True)
+    with pytest.raises(ValueError, match="counting error model needs counts.*error_model="):
+        counting.integrate(shifted)
+    with pytest.raises(ValueError, match="finite"):
+        plain.integrate(np.where(kept, np.inf, 0))
+
+
 def test_bad_images_and_keywords_are_refused(rings, inputs):
     written = rings[1]
     geometry = {"distance": 120, "center": (150, 150), "pixel_size": 600}
     reducer = vokip.Reducer(**geometry)
-    with pytest.raises(TypeError, match="integer counts"):
-        reducer.integrate(written.astype(float))
+    with pytest.raises(TypeError, match="integers or floats"):
+        reducer.integrate(written.astype(complex))
     with pytest.raises(ValueError, match="from 0 to 4294967295"):
         reducer.integrate(written.astype(np.int32) - 1)
     with pytest.raises(ValueError, match="2-D"):
