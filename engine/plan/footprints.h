@@ -196,58 +196,47 @@ inline double beside(double chi, double other) {
   return other + d;
 }
 
-// Where each pixel of an image lies, for splitting: its centre's key (NaN
-// for a pixel that does not take part) and chi, and its corners' on a grid
-// one larger each way; pixel (c, r) has the corners (c, r), (c + 1, r),
-// (c + 1, r + 1) and (c, r + 1) in order around it.
+// Where each pixel of an image lies, for splitting. With bbox splitting, its
+// centre's key (NaN for a pixel that does not take part) and chi, and the
+// half-widths of its footprint around them: the largest distance of its
+// corners' keys (and chi) from its centre's. With full splitting, its
+// centre's chi (NaN for a pixel that does not take part) and its corners'
+// keys and chi on a grid one larger each way: pixel (c, r) has the corners
+// (c, r), (c + 1, r), (c + 1, r + 1) and (c, r + 1) in order around it.
 struct FootprintMap {
-  std::int64_t width = 0;                 // pixels per row
-  const float* centre_offsets = nullptr;  // centre's key less its corners' mean
-  const double* corner_keys = nullptr;
+  std::int64_t width = 0;  // pixels per row
+  const double* centre_keys = nullptr;
+  const float* key_half_widths = nullptr;
   const float* centre_chi = nullptr;  // null without chi
+  const float* chi_half_widths = nullptr;
+  const double* corner_keys = nullptr;
   const float* corner_chi = nullptr;
+
+  bool member(std::int64_t p) const {
+    return centre_keys ? !std::isnan(centre_keys[p]) : !std::isnan(centre_chi[p]);
+  }
 
   // The index of pixel p's first corner.
   std::size_t corner_of(std::int64_t p) const {
     return static_cast<std::size_t>(p / width * (width + 1) + p % width);
   }
 
-  // Whether pixel p takes part.
-  bool member(std::int64_t p) const { return !std::isnan(centre_offsets[p]); }
-
-  double corner_mean(std::size_t corner) const {
-    const std::size_t below = corner + static_cast<std::size_t>(width) + 1;
-    return (corner_keys[corner] + corner_keys[corner + 1] + corner_keys[below] +
-            corner_keys[below + 1]) /
-           4;
-  }
-
-  // The pixel's footprint on the keys' axis, [centre - d, centre + d], d the
-  // largest distance of its corners' keys from its centre's; keys are not
-  // negative, so a footprint over the beam is cut at 0.
-  void key_interval(std::int64_t p, std::size_t corner, double* low, double* high) const {
-    const std::size_t below = corner + static_cast<std::size_t>(width) + 1;
-    const double c = corner_mean(corner) + centre_offsets[p];
-    const double d = std::max(
-        std::max(std::fabs(corner_keys[corner] - c), std::fabs(corner_keys[corner + 1] - c)),
-        std::max(std::fabs(corner_keys[below] - c), std::fabs(corner_keys[below + 1] - c)));
+  // The pixel's footprint on the keys' axis (bbox); keys are not negative,
+  // so a footprint over the beam is cut at 0.
+  void key_interval(std::int64_t p, double* low, double* high) const {
+    const double c = centre_keys[p], d = key_half_widths[p];
     *low = std::max(c - d, 0.0);
     *high = c + d;
   }
 
-  // The same around the beam, in degrees of chi about the centre's.
-  void chi_interval(std::int64_t p, std::size_t corner, double* low, double* high) const {
-    const std::size_t below = corner + static_cast<std::size_t>(width) + 1;
-    const double c = centre_chi[p];
-    double d = 0;
-    for (const std::size_t k : {corner, corner + 1, below, below + 1}) {
-      d = std::max(d, std::fabs(beside(corner_chi[k], c) - c));
-    }
+  // The same around the beam, in degrees of chi about the centre's (bbox).
+  void chi_interval(std::int64_t p, double* low, double* high) const {
+    const double c = centre_chi[p], d = chi_half_widths[p];
     *low = c - d;
     *high = c + d;
   }
 
-  // The corners' keys and chi, chi beside the centre's.
+  // The corners' keys and chi, chi beside the centre's (full).
   Quad quad(std::int64_t p, std::size_t corner) const {
     const std::size_t below = corner + static_cast<std::size_t>(width) + 1;
     const std::size_t around[4] = {corner, corner + 1, below + 1, below};

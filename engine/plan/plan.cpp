@@ -180,12 +180,22 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
                ? key_of_two_theta(parameters.unit, position, g.wavelength_angstrom)
                : position;
   };
-  if (split) {
-    find_corners(with_chi);
-    centre_offsets_.assign(static_cast<std::size_t>(n), std::nanf(""));
+  const bool bbox = parameters.split == Split::bbox;
+  if (split) find_corners(with_chi);
+  if (bbox) {
+    centre_keys_.assign(static_cast<std::size_t>(n), std::nan(""));
+    key_half_widths_.assign(static_cast<std::size_t>(n), 0.0f);
   }
-  if (with_chi) centre_chi_.assign(static_cast<std::size_t>(n), 0.0f);
-  const FootprintMap map = footprints();
+  if (with_chi) centre_chi_.assign(static_cast<std::size_t>(n), std::nanf(""));
+  if (with_chi && bbox) chi_half_widths_.assign(static_cast<std::size_t>(n), 0.0f);
+  // A member's footprint: the largest distance of its corners' keys (and
+  // chi) from its centre's.
+  const std::size_t corner_row = static_cast<std::size_t>(parameters.width) + 1;
+  auto half_width = [](const auto& corners, std::size_t corner, std::size_t below,
+                       auto&& distance) {
+    return std::max(std::max(distance(corners[corner]), distance(corners[corner + 1])),
+                    std::max(distance(corners[below]), distance(corners[below + 1])));
+  };
 
   // Which pixels take part, and the cell of each member's radial position.
   std::vector<std::uint32_t> masked, off_sector, without_angle;
@@ -218,11 +228,21 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         cells[p] = static_cast<std::uint16_t>(cell);
         ++cell_members[cell];
         ++members_;
-        if (split) {
-          centre_offsets_[p] =
-              static_cast<float>(key_of(positions[k]) - map.corner_mean(map.corner_of(p)));
-        }
+        if (!split) continue;
+        const double key = key_of(positions[k]);
+        const std::size_t corner = p / parameters.width * corner_row + p % parameters.width;
+        const double d = half_width(corner_keys_, corner, corner + corner_row,
+                                    [&](double corner_key) { return std::fabs(corner_key - key); });
+        largest_half_width_ = std::max(largest_half_width_, d);
         if (with_chi) centre_chi_[p] = static_cast<float>(chi[k]);
+        if (!bbox) continue;
+        centre_keys_[p] = key;
+        key_half_widths_[p] = static_cast<float>(d);
+        if (with_chi) {
+          chi_half_widths_[p] = static_cast<float>(half_width(
+              corner_chi_, corner, corner + corner_row,
+              [&](double corner_chi) { return std::fabs(beside(corner_chi, chi[k]) - chi[k]); }));
+        }
       }
     }
     first += rows;
@@ -309,11 +329,10 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   }
   if (parameters.azimuth_bins > 0) lay_out_azimuth();
   if (parameters.azimuth_bins > 0 && !split) group_by_azimuth(lab);
-  for (std::int64_t i = 0; split && i < members_; ++i) {
-    double low = 0, high = 0;
-    const std::int64_t p = order_[i];
-    map.key_interval(p, map.corner_of(p), &low, &high);
-    largest_half_width_ = std::max(largest_half_width_, (high - low) / 2);
+  if (bbox) {
+    // The footprints keep what they need of the corners.
+    corner_keys_ = decltype(corner_keys_)();
+    corner_chi_ = decltype(corner_chi_)();
   }
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());

@@ -138,9 +138,9 @@ class Plan {
   const float* pixel_norms() const { return pixel_norms_.empty() ? nullptr : pixel_norms_.data(); }
   const float* pixel_darks() const { return pixel_darks_.empty() ? nullptr : pixel_darks_.data(); }
   FootprintMap footprints() const {
-    return {parameters_.width, centre_offsets_.data(), corner_keys_.data(),
-            centre_chi_.empty() ? nullptr : centre_chi_.data(),
-            corner_chi_.empty() ? nullptr : corner_chi_.data()};
+    auto data = [](const auto& v) { return v.empty() ? nullptr : v.data(); };
+    return {parameters_.width,      data(centre_keys_), data(key_half_widths_), data(centre_chi_),
+            data(chi_half_widths_), data(corner_keys_), data(corner_chi_)};
   }
   // The largest d of any member: a member's footprint lies within it of its centre.
   double largest_half_width() const { return largest_half_width_; }
@@ -178,11 +178,9 @@ class Plan {
   std::vector<double, HugePageAllocator<double>> norms_;
   std::vector<float, HugePageAllocator<float>> darks_;
   // Splitting: per pixel, and per corner ((width + 1) x (height + 1)).
-  std::vector<double, HugePageAllocator<double>> corner_keys_;
-  // A pixel's centre's key less the mean of its corners': small, so kept
-  // in single precision without losing what double precision gives.
-  std::vector<float, HugePageAllocator<float>> centre_offsets_;
-  std::vector<float, HugePageAllocator<float>> centre_chi_, corner_chi_;
+  std::vector<double, HugePageAllocator<double>> centre_keys_, corner_keys_;
+  std::vector<float, HugePageAllocator<float>> key_half_widths_, centre_chi_, chi_half_widths_,
+      corner_chi_;
   std::vector<float, HugePageAllocator<float>> pixel_norms_, pixel_darks_;
   double largest_half_width_ = 0;
   AzimuthBins azimuth_bins_;

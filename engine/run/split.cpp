@@ -107,7 +107,7 @@ void spread_radially(const FootprintMap& map, Split split, const Edges& edges, s
                      std::size_t corner, Add&& add) {
   if (split == Split::bbox) {
     double low = 0, high = 0;
-    map.key_interval(p, corner, &low, &high);
+    map.key_interval(p, &low, &high);
     spread_interval(edges, low, high, add);
   } else {
     spread_quad_radially(edges, map.quad(p, corner), add);
@@ -134,13 +134,13 @@ void spread_over_cells(const FootprintMap& map, Split split, const Edges& radial
   // The footprint's rectangle: the share of its radial interval times that
   // of its chi interval.
   double low = 0, high = 0;
-  map.key_interval(p, corner, &low, &high);
+  map.key_interval(p, &low, &high);
   radial_shares->clear();
   spread_interval(radial, low, high, [&](std::int64_t i, double share) {
     radial_shares->push_back({i, share});
   });
   if (radial_shares->empty()) return;
-  map.chi_interval(p, corner, &low, &high);
+  map.chi_interval(p, &low, &high);
   spread_interval(azimuth.edges(), low + shift, high + shift, [&](std::int64_t j, double share) {
     for (const auto& [i, radial_share] : *radial_shares) add_cell(i, j, radial_share * share);
   });
