@@ -355,6 +355,7 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
   };
   reducer->run(todo, [&](const FileReduction& r) {
     std::vector<std::string> written;
+    double run_ms = 0;  // writing the run's outputs' row
     std::string error = r.failure ? with_option(*r.failure) : "";
     if (r.ok()) {
       try {
@@ -370,7 +371,9 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
         }
         // The run's row goes in once the image's own outputs are, before it counts.
         written = write_outputs(o, r, settings, [&] {
+          const auto adding = std::chrono::steady_clock::now();
           if (run) run->add(index, r);
+          run_ms = seconds_since(adding) * 1000;
           count(&reduced);
         });
         if (!poni_path.empty()) written.push_back(poni_path);
@@ -391,9 +394,10 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
       if (o.show_times) {
         const StageTimes& t = r.times;
         std::fprintf(err,
-                     "%s: read %.1f ms, decode %.1f ms, plan %.1f ms, reduce %.1f ms "
+                     "%s: read %.1f ms, decode %.1f ms, plan %.1f ms, reduce %.1f ms%s "
                      "(read and decode beside the file before)\n",
-                     r.path.c_str(), t.read_ms, t.decode_ms, t.plan_ms, t.reduce_ms);
+                     r.path.c_str(), t.read_ms, t.decode_ms, t.plan_ms, t.reduce_ms,
+                     run ? printf_string(", run file %.1f ms", run_ms).c_str() : "");
       }
       if (!o.quiet) {
         std::fprintf(out, "%s ->", r.path.c_str());
@@ -406,7 +410,11 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
   });
   try {
     if (run) {
+      const auto finishing = std::chrono::steady_clock::now();
       const std::vector<std::string> written = run->finish();
+      if (o.show_times) {
+        std::fprintf(err, "run outputs finished in %.1f ms\n", seconds_since(finishing) * 1000);
+      }
       if (!o.quiet) {
         std::fprintf(out, "%zu images ->", todo.size());
         for (const std::string& path : written) std::fprintf(out, " %s", path.c_str());

@@ -491,7 +491,9 @@ void RunFileWriter::write(std::size_t row, const Profile& p, const HeaderLines& 
                 " against " + std::to_string(d.centres.size()) + ")");
   }
   const bool cake = d.azimuth.count > 0;
-  if (cake && (p.cake.azimuth.count != d.azimuth.count || p.cake.centre != d.cake_centres)) {
+  const AzimuthBins& a = p.cake.azimuth;
+  if (cake && (a.count != d.azimuth.count || a.from_deg != d.azimuth.from_deg ||
+               a.width_deg != d.azimuth.width_deg || p.cake.centre != d.cake_centres)) {
     throw Error("its cake's bins are not the run file's");
   }
   const std::string what = w.what("row " + std::to_string(row));
