@@ -61,6 +61,8 @@ if(TARGET vokip_python)
   math(EXPR python_next "${Python3_VERSION_MINOR} + 1")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), python3 (<< ${Python3_VERSION_MAJOR}.${python_next}), python3-numpy")
+  # vokip.read_run reads run files with h5py.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS python3-h5py)
   # The bytecode Python writes beside the package is compiled on install and
   # removed on removal, so that removing the package leaves nothing behind.
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst

@@ -13,7 +13,8 @@
 set -euo pipefail
 
 build=(g++ cmake make binutils libgsl-dev libsleef-dev libcli11-dev libtiff-dev libpng-dev
-  libcairo2-dev fonts-dejavu-core nlohmann-json3-dev pybind11-dev python3-dev python3-numpy)
+  libcairo2-dev fonts-dejavu-core nlohmann-json3-dev pybind11-dev python3-dev python3-numpy
+  libhdf5-dev)
 # dpkg-shlibdeps (dpkg-dev) and file read the binaries' dependencies; pip,
 # setuptools and wheel make the wheel without reaching an index.
 package=(help2man dpkg-dev file python3-pip python3-setuptools python3-wheel python3-venv)
@@ -21,7 +22,7 @@ package=(help2man dpkg-dev file python3-pip python3-setuptools python3-wheel pyt
 # the comparisons with fabio and pyFAI, the Windows build under wine, and
 # man for the installed package's pages.
 test=(libgtest-dev libgmock-dev googletest libbenchmark-dev python3-pytest python3-fabio
-  python3-pyfai gnudatalanguage clang-14 libclang-rt-14-dev slurm-wlm munge
+  python3-pyfai python3-h5py gnudatalanguage clang-14 libclang-rt-14-dev slurm-wlm munge
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 man-db)
 
 list_only=false

@@ -13,6 +13,7 @@
 #include <memory>
 #include <system_error>
 
+#include "cli/reduce/run_outputs.h"
 #include "engine/base/error.h"
 #include "engine/base/text.h"
 #include "engine/formats/cake_files.h"
@@ -200,7 +201,9 @@ std::vector<std::string> write_outputs(const ReduceOptions& o, const FileReducti
 std::vector<std::string> output_folders(const ReduceOptions& o,
                                         const std::vector<std::string>& files) {
   std::vector<std::string> folders;
-  if (!o.write_poni_path.empty()) folders.push_back(fs::path(o.write_poni_path).parent_path());
+  for (const std::string* path : {&o.write_poni_path, &o.hdf5_path, &o.waterfall_path}) {
+    if (!path->empty()) folders.push_back(fs::path(*path).parent_path());
+  }
   if (!o.output_dir.empty()) {
     folders.push_back(o.output_dir);
   } else {
@@ -262,11 +265,12 @@ std::string output_path(const std::string& input, const std::string& output_dir,
 int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool show_progress) {
   const auto start = std::chrono::steady_clock::now();
   const ReduceOptions& o = options;
+  if (!o.join_path.empty()) return run_join(o, out, err);
   std::vector<std::string> unmatched;
   std::vector<std::string> files = expand_inputs(o.inputs, &unmatched);
   std::unique_ptr<FileReducer> reducer;
+  std::optional<Shard> shard = o.shard;
   try {
-    std::optional<Shard> shard = o.shard;
     if (!shard)
       shard = slurm_array_shard([](const char* name) -> const char* { return std::getenv(name); });
     if (shard) {
@@ -304,27 +308,57 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
   // Temporaries a run killed without warning left of the outputs this one
   // writes go first, whether or not it writes them again.
   if (!o.write_poni_path.empty()) std::remove(temporary_name(o.write_poni_path).c_str());
+  for (const std::string* path : {&o.hdf5_path, &o.waterfall_path}) {
+    if (!path->empty()) std::remove(temporary_name(share_path(*path, shard)).c_str());
+  }
   for (const std::string& file : files) {
     for (const Output* output : outputs_wanted(o)) {
       std::remove(temporary_name(output_path(file, o.output_dir, output->extension)).c_str());
     }
   }
   const std::string settings = run_settings(o, reducer->request());
+  // A run's own outputs hold every image: such a run is skipped whole or
+  // reduced whole.
+  const bool run_wide = run_outputs_wanted(o);
+  const bool run_current =
+      run_wide && o.skip_existing && RunOutputs::current(o, shard, files, settings) &&
+      std::all_of(files.begin(), files.end(),
+                  [&](const std::string& file) { return outputs_are_current(o, file, settings); });
   std::vector<std::string> todo;
   for (const std::string& file : files) {
-    if (o.skip_existing && outputs_are_current(o, file, settings)) {
+    if (run_wide ? run_current : o.skip_existing && outputs_are_current(o, file, settings)) {
       count(&skipped);
     } else {
       todo.push_back(file);
     }
   }
 
+  std::unique_ptr<RunOutputs> run;
+  try {
+    if (run_wide && !run_current) {
+      run = std::make_unique<RunOutputs>(o, reducer->request(), todo, shard, settings,
+                                         describe_corrections(reducer->request()));
+    }
+  } catch (const Error& e) {
+    std::fprintf(err, "%s: %s\n", kName, e.what());
+    return kExitUsage;
+  }
+  bool run_failed = false;
+
   bool poni_written = o.write_poni_path.empty();
   Progress progress(err, show_progress && !o.quiet, todo.size());
   std::size_t index = 0;
   if (!todo.empty()) progress.show(0, base_name(todo[0]));
+  // A run output that cannot be written is given up, and the run goes on.
+  auto give_up_run = [&](const Error& e) {
+    progress.clear();
+    std::fprintf(err, "%s: %s\n", kName, e.what());
+    run.reset();
+    run_failed = true;
+  };
   reducer->run(todo, [&](const FileReduction& r) {
     std::vector<std::string> written;
+    double run_ms = 0;  // writing the run's outputs' row
     std::string error = r.failure ? with_option(*r.failure) : "";
     if (r.ok()) {
       try {
@@ -338,7 +372,13 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
           poni_path = o.write_poni_path;
           poni_written = true;
         }
-        written = write_outputs(o, r, settings, [&] { count(&reduced); });
+        // The run's row goes in once the image's own outputs are, before it counts.
+        written = write_outputs(o, r, settings, [&] {
+          const auto adding = std::chrono::steady_clock::now();
+          if (run) run->add(index, r);
+          run_ms = seconds_since(adding) * 1000;
+          count(&reduced);
+        });
         if (!poni_path.empty()) written.push_back(poni_path);
       } catch (const Error& e) {
         error = e.what();
@@ -346,15 +386,21 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
     }
     progress.clear();
     if (!error.empty()) {
+      try {
+        if (run) run->fail(index, error);
+      } catch (const Error& e) {
+        give_up_run(e);
+      }
       std::fprintf(err, "%s: %s: %s\n", kName, r.path.c_str(), error.c_str());
       count(&failed);
     } else {
       if (o.show_times) {
         const StageTimes& t = r.times;
         std::fprintf(err,
-                     "%s: read %.1f ms, decode %.1f ms, plan %.1f ms, reduce %.1f ms "
+                     "%s: read %.1f ms, decode %.1f ms, plan %.1f ms, reduce %.1f ms%s "
                      "(read and decode beside the file before)\n",
-                     r.path.c_str(), t.read_ms, t.decode_ms, t.plan_ms, t.reduce_ms);
+                     r.path.c_str(), t.read_ms, t.decode_ms, t.plan_ms, t.reduce_ms,
+                     run ? printf_string(", run file %.1f ms", run_ms).c_str() : "");
       }
       if (!o.quiet) {
         std::fprintf(out, "%s ->", r.path.c_str());
@@ -365,11 +411,27 @@ int run_batch(const ReduceOptions& options, std::FILE* out, std::FILE* err, bool
     }
     if (++index < todo.size()) progress.show(index, base_name(todo[index]));
   });
+  try {
+    if (run) {
+      const auto finishing = std::chrono::steady_clock::now();
+      const std::vector<std::string> written = run->finish();
+      if (o.show_times) {
+        std::fprintf(err, "run outputs finished in %.1f ms\n", seconds_since(finishing) * 1000);
+      }
+      if (!o.quiet) {
+        std::fprintf(out, "%zu images ->", todo.size());
+        for (const std::string& path : written) std::fprintf(out, " %s", path.c_str());
+        std::fprintf(out, "\n");
+      }
+    }
+  } catch (const Error& e) {
+    give_up_run(e);
+  }
   if (!o.quiet) {
     std::fprintf(err, "%s: %zu reduced, %zu skipped, %zu failed in %.1f s\n", kName, reduced,
                  skipped, failed, seconds_since(start));
   }
-  return failed == 0 ? kExitOk : kExitFileFailed;
+  return failed == 0 && !run_failed ? kExitOk : kExitFileFailed;
 }
 
 }  // namespace vokip

@@ -41,7 +41,11 @@ Examples:
       --tilt-direction 95 --mask beamstop.pgm --range 2:35 --bins 3300
   vokip-reduce 'campaign/*.mar3450' -o profiles --shard 3/10 --skip-existing
   vokip-reduce samples/rings.mar1200 --cake 360 --png -o out
-      the cake and pictures of the profile and the image, to look at)";
+      the cake and pictures of the profile and the image, to look at
+  vokip-reduce 'ramp/*.mar3450' --range 2:30 --bins 2800 --hdf5 ramp.h5 --waterfall ramp.png
+      the run's profiles in one file, and the run as one picture
+  vokip-reduce --join ramp.h5 'ramp.*-of-10.h5'
+      the files of a run reduced in 10 shares, joined)";
 
 // The whole command line, bound to the options it fills.
 struct CommandLine {
@@ -89,6 +93,25 @@ struct CommandLine {
     app.add_flag("--xye", o->write_xye,
                  "also write a three-column .xye (needs --error-model), as GSAS-II and TOPAS "
                  "read it")
+        ->group(out);
+    app.add_option("--hdf5", o->hdf5_path,
+                   "also write the run's profiles into one NeXus/HDF5 file: a row per image in "
+                   "the order reduced, a column per bin, the errors, counts, cake, file names, "
+                   "header values and failures beside them. Needs the bins alike for every "
+                   "image: --range LOW:HIGH with --bins or --bin-width. A share (--shard K/N, or "
+                   "a Slurm array's task) writes RUN.K-of-N.h5, for --join")
+        ->type_name("RUN.h5")
+        ->group(out);
+    app.add_option("--waterfall", o->waterfall_path,
+                   "also draw the run as one picture: image index down, the radial axis across, "
+                   "log-scaled (bins as for --hdf5; a share draws RUN.K-of-N.png)")
+        ->type_name("RUN.png")
+        ->group(out);
+    app.add_option("--join", o->join_path,
+                   "reduce nothing: join the run files given in place of images (the N shares "
+                   "RUN.K-of-N.h5 of one run, in any order) into one, their rows in the file "
+                   "list's order; with --waterfall, draw the joined run")
+        ->type_name("RUN.h5")
         ->group(out);
     app.add_flag_callback(
            "--all", [o] { o->write_chi = o->write_csv = o->write_svg = true; },
@@ -307,6 +330,16 @@ ParsedOptions parse_options(const std::vector<std::string>& args) {
   o.request.image_picture = o.write_png;
   if (o.write_xye && o.request.run.error_model == ErrorModel::none) {
     return fail("--xye needs --error-model poisson or azimuthal");
+  }
+  const BinRequest& bins = o.request.bins;
+  if (o.join_path.empty() && (!o.hdf5_path.empty() || !o.waterfall_path.empty()) &&
+      !(bins.low && bins.high && (bins.count || bins.width))) {
+    return fail(std::string(o.hdf5_path.empty() ? "--waterfall" : "--hdf5") +
+                " needs the same bins for every image: give --range LOW:HIGH and --bins N or "
+                "--bin-width W");
+  }
+  if (!o.join_path.empty() && (!o.hdf5_path.empty() || o.shard)) {
+    return fail("--join writes one run file from the shares' files: no --hdf5 or --shard with it");
   }
   try {
     check_request(o.request);

@@ -23,6 +23,9 @@ struct ReduceOptions {
   std::string output_dir;  // empty: beside each input
   bool write_chi = false, write_csv = false, write_svg = false, write_xye = false;
   bool write_png = false;      // the profile's plot and the image's picture, as PNG
+  std::string hdf5_path;       // the run's profiles in one NeXus/HDF5 file, if anywhere
+  std::string waterfall_path;  // the run as one picture, if anywhere
+  std::string join_path;       // join the run files given in place of images into this one
   std::optional<Shard> shard;  // from --shard
   bool skip_existing = false;
   bool quiet = false;       // no progress line, no summary

@@ -22,6 +22,9 @@ constexpr char kTemporarySuffix[] = ".part";
 // The temporary being written, for the termination handler.
 char current_temporary[4096];
 volatile std::sig_atomic_t writing = 0;
+// The temporary of an output written over the whole run.
+char held_temporary[4096];
+volatile std::sig_atomic_t holding = 0;
 
 // What the handler reports: lock-free atomics, as a handler may read them.
 static_assert(std::atomic<long>::is_always_lock_free);
@@ -78,6 +81,7 @@ void write_report(int signal_number) {
 
 extern "C" void remove_current_temporary(int signal_number) {
   if (writing) ::unlink(current_temporary);
+  if (holding) ::unlink(held_temporary);
   if (reporting) write_report(signal_number);
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
@@ -168,6 +172,17 @@ std::vector<std::uint8_t> read_file(const std::string& path) {
 void remove_temporary_on_termination() {
   std::signal(SIGTERM, remove_current_temporary);
   std::signal(SIGINT, remove_current_temporary);
+}
+
+TemporaryHeld::TemporaryHeld(const std::string& temporary) {
+  if (holding || temporary.size() >= sizeof held_temporary) return;
+  std::memcpy(held_temporary, temporary.c_str(), temporary.size() + 1);
+  holding = 1;
+  held_ = true;
+}
+
+TemporaryHeld::~TemporaryHeld() {
+  if (held_) holding = 0;
 }
 
 void report_on_termination(const char* program, long files, bool clear_line) {

@@ -27,6 +27,20 @@ void write_file_atomically(const std::string& path, const std::vector<std::uint8
 // programs that write from one thread.
 void remove_temporary_on_termination();
 
+// While it lives, SIGTERM and SIGINT also remove this temporary: for an
+// output written over a whole run (a run file, row by row) beside the files
+// written whole. One at a time.
+class TemporaryHeld {
+ public:
+  explicit TemporaryHeld(const std::string& temporary);
+  ~TemporaryHeld();
+  TemporaryHeld(const TemporaryHeld&) = delete;
+  TemporaryHeld& operator=(const TemporaryHeld&) = delete;
+
+ private:
+  bool held_ = false;
+};
+
 // Makes the end by SIGTERM or SIGINT also say on standard error how far a
 // run of `files` files had come, with the counts last set:
 // "PROGRAM: interrupted after D of N files (R reduced, S skipped, F failed);

@@ -126,6 +126,80 @@ struct Canvas {
   }
 };
 
+// The frame of a picture of cells: its size, its title, the values at the
+// box's edges (y from y_low at the top down to y_high) and the axes' labels.
+struct GridFrame {
+  double width, height;
+  std::string title;
+  double x_low, x_high, y_low, y_high;
+  std::string x_label, y_label;
+};
+
+// The picture's box: its margins.
+constexpr double kGridLeft = 80, kGridRight = 30, kGridTop = 50, kGridBottom = 70;
+
+// Cells (row-major, `columns` a row, the top row first), log-scaled over
+// their positive values and drawn stretched into the frame's box, with
+// labelled axes; empty (NaN) cells grey.
+std::vector<std::uint8_t> grid_png(const std::vector<double>& cells, int columns, int rows,
+                                   const GridFrame& f) {
+  std::vector<double> positive;
+  for (double v : cells) {
+    if (v > 0) positive.push_back(v);
+  }
+  const LogScale scale(std::move(positive));
+  // The cells as an image of their own, then drawn scaled into the box.
+  Surface image(cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, rows),
+                cairo_surface_destroy);
+  cairo_surface_flush(image.get());
+  unsigned char* data = cairo_image_surface_get_data(image.get());
+  const int stride = cairo_image_surface_get_stride(image.get());
+  for (int j = 0; j < rows; ++j) {
+    auto* line = reinterpret_cast<std::uint32_t*>(data + j * stride);
+    for (int i = 0; i < columns; ++i) {
+      const double v = cells[static_cast<std::size_t>(j) * columns + i];
+      // Empty (NaN) cells grey.
+      const Shade colour = v > 0    ? colour_at(scale(v))
+                           : v <= 0 ? colour_at(0)
+                                    : Shade{0.75, 0.75, 0.75};
+      line[i] = packed(colour);
+    }
+  }
+  cairo_surface_mark_dirty(image.get());
+
+  const double box_w = f.width - kGridLeft - kGridRight, box_h = f.height - kGridTop - kGridBottom;
+  Canvas canvas(static_cast<int>(f.width), static_cast<int>(f.height));
+  cairo_t* c = canvas.cr.get();
+  cairo_save(c);
+  cairo_translate(c, kGridLeft, kGridTop);
+  cairo_scale(c, box_w / columns, box_h / rows);
+  cairo_set_source_surface(c, image.get(), 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(c), CAIRO_FILTER_NEAREST);
+  cairo_paint(c);
+  cairo_restore(c);
+  canvas.text(kGridLeft, 30, f.title);
+  canvas.axes(kGridLeft, kGridTop, box_w, box_h, f.x_low, f.x_high, f.y_low, f.y_high, true,
+              f.x_label, f.y_label);
+  return png_of(canvas.surface.get());
+}
+
+// A waterfall's box, in pixels: at most a cell per pixel.
+struct {
+  std::size_t rows = 680, columns = 890;
+} constexpr kWaterfallBox;
+
+// A picture's radial axis over bins of these centres (keys): in the keys,
+// which are even; for d, binned even in q, that is q.
+struct RadialAxis {
+  double low, high;
+  const char* label;
+};
+
+RadialAxis radial_axis(Unit unit, const std::vector<double>& centres, double bin_width) {
+  return {centres.front() - bin_width / 2, centres.back() + bin_width / 2,
+          unit_label(unit == Unit::d_angstrom ? Unit::q_inv_angstrom : unit)};
+}
+
 std::string xml_escaped(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -276,52 +350,47 @@ std::vector<std::uint8_t> profile_png(const Profile& p, const std::string& title
 std::vector<std::uint8_t> cake_png(const Profile& p, const std::string& title) {
   const Cake& cake = p.cake;
   if (cake.empty()) throw Error("no cake to draw");
-  const int columns = static_cast<int>(cake.centre.size()), rows = cake.azimuth.count;
-  std::vector<double> positive;
-  for (double v : cake.value) {
-    if (v > 0) positive.push_back(v);
-  }
-  const LogScale scale(std::move(positive));
-  // The cells as an image of their own, then drawn scaled into the box.
-  Surface cells(cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, rows),
-                cairo_surface_destroy);
-  cairo_surface_flush(cells.get());
-  unsigned char* data = cairo_image_surface_get_data(cells.get());
-  const int stride = cairo_image_surface_get_stride(cells.get());
-  for (int j = 0; j < rows; ++j) {
-    auto* line = reinterpret_cast<std::uint32_t*>(data + j * stride);
-    for (int i = 0; i < columns; ++i) {
-      const double v = cake.value[static_cast<std::size_t>(j) * columns + i];
-      // Empty (NaN) cells grey.
-      const Shade colour = v > 0    ? colour_at(scale(v))
-                           : v <= 0 ? colour_at(0)
-                                    : Shade{0.75, 0.75, 0.75};
-      line[i] = packed(colour);
-    }
-  }
-  cairo_surface_mark_dirty(cells.get());
-
-  const double width = 1000, height = 560, left = 80, right = 30, top = 50, bottom = 70;
-  const double box_w = width - left - right, box_h = height - top - bottom;
-  Canvas canvas(static_cast<int>(width), static_cast<int>(height));
-  cairo_t* c = canvas.cr.get();
-  cairo_save(c);
-  cairo_translate(c, left, top);
-  cairo_scale(c, box_w / columns, box_h / rows);
-  cairo_set_source_surface(c, cells.get(), 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(c), CAIRO_FILTER_NEAREST);
-  cairo_paint(c);
-  cairo_restore(c);
-  double x_low = axis_value(p.unit, cake.centre.front() - cake.bin_width / 2);
-  double x_high = axis_value(p.unit, cake.centre.back() + cake.bin_width / 2);
-  const bool reversed = x_low > x_high;
-  if (reversed) std::swap(x_low, x_high);
-  canvas.text(left, 30, title);
+  const RadialAxis x = radial_axis(p.unit, cake.centre, cake.bin_width);
   const double chi_low = cake.azimuth.from_deg;
   const double chi_high = chi_low + cake.azimuth.count * cake.azimuth.width_deg;
-  canvas.axes(left, top, box_w, box_h, x_low, x_high, chi_low, chi_high, true, unit_label(p.unit),
-              "Azimuth chi (degrees)");
-  return png_of(canvas.surface.get());
+  return grid_png(
+      cake.value, static_cast<int>(cake.centre.size()), cake.azimuth.count,
+      {1000, 560, title, x.low, x.high, chi_low, chi_high, x.label, "Azimuth chi (degrees)"});
+}
+
+Waterfall::Waterfall(std::size_t images, Unit unit, const std::vector<double>& centres,
+                     double bin_width)
+    : images_(images),
+      bins_(centres.size()),
+      unit_(unit),
+      centres_{centres.empty() ? 0 : centres.front(), centres.empty() ? 0 : centres.back()},
+      bin_width_(bin_width) {
+  // At most a cell per pixel of the box, each the largest of its block.
+  row_step_ = std::max<std::size_t>(1, (images + kWaterfallBox.rows - 1) / kWaterfallBox.rows);
+  column_step_ =
+      std::max<std::size_t>(1, (bins_ + kWaterfallBox.columns - 1) / kWaterfallBox.columns);
+  rows_ = (images + row_step_ - 1) / row_step_;
+  columns_ = (bins_ + column_step_ - 1) / column_step_;
+  cells_.assign(rows_ * columns_, std::nan(""));
+}
+
+void Waterfall::add(std::size_t image, const std::vector<double>& values) {
+  if (image >= images_ || values.size() != bins_) throw Error("no such row of the waterfall");
+  double* row = cells_.data() + image / row_step_ * columns_;
+  for (std::size_t i = 0; i < bins_; ++i) {
+    const double v = values[i];
+    double& cell = row[i / column_step_];
+    if (!std::isnan(v) && !(cell >= v)) cell = v;
+  }
+}
+
+std::vector<std::uint8_t> Waterfall::png(const std::string& title) const {
+  if (rows_ == 0 || columns_ == 0) throw Error("no profiles to draw");
+  const RadialAxis x = radial_axis(unit_, {centres_.first, centres_.second}, bin_width_);
+  const double rows = static_cast<double>(images_);
+  return grid_png(cells_, static_cast<int>(columns_), static_cast<int>(rows_),
+                  {kWaterfallBox.columns + 110.0, kWaterfallBox.rows + 120.0, title, x.low, x.high,
+                   -0.5, rows - 0.5, x.label, "Image (row of the run)"});
 }
 
 std::vector<std::uint8_t> image_png(const Image& image, const Plan& plan, const Profile& profile,

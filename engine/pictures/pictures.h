@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/formats/image.h"
@@ -22,8 +23,30 @@ std::string profile_svg(const Profile& profile, const Geometry& geometry,
 std::vector<std::uint8_t> profile_png(const Profile& profile, const std::string& title);
 
 // The cake, log-scaled: rows of azimuth bins from the top, radial bins from
-// the left; empty cells grey.
+// the left (in the bins' keys: q for d); empty cells grey.
 std::vector<std::uint8_t> cake_png(const Profile& profile, const std::string& title);
+
+// A run's profiles as one picture, its waterfall: image index down, the
+// radial axis across, log-scaled, images that failed grey; rows are added as
+// images are reduced. A run of more images (or bins) than the picture has
+// pixels is shown in blocks of consecutive images (bins), each cell the
+// largest value of its block, so that it holds the picture's cells and no
+// more. The radial axis is in the bins' keys (q for d, whose bins are even in q).
+class Waterfall {
+ public:
+  Waterfall(std::size_t images, Unit unit, const std::vector<double>& centres, double bin_width);
+  // Image `image`'s profile values, one per bin; NaN for an empty bin.
+  void add(std::size_t image, const std::vector<double>& values);
+  std::vector<std::uint8_t> png(const std::string& title) const;
+
+ private:
+  std::size_t images_, bins_;
+  Unit unit_;
+  std::pair<double, double> centres_;  // the first bin's and the last's
+  double bin_width_;
+  std::size_t row_step_ = 1, column_step_ = 1, rows_ = 0, columns_ = 0;
+  std::vector<double> cells_;  // rows_ x columns_; NaN where nothing was added
+};
 
 // The image, log-scaled and reduced to at most about 1000 pixels across;
 // pixels of value 0, masked or outside the sector tinted; the beam centre

@@ -6,6 +6,7 @@ polar_angles(...), azimuths(...), integrate(...)
                              the module's geometry and integration procedures
 Reducer(...)                 vokip-reduce's reduction, its plan kept from image
                              to image: .integrate(image), .integrate_file(path)
+read_run(path)               the arrays of a run file of vokip-reduce --hdf5 (with h5py)
 
 Errors of a bad file are ValueError (OSError when it cannot be read), with
 the message vokip-reduce prints for it.
@@ -21,13 +22,16 @@ from ._vokip import (
     polar_angles,
     read_mar345,
 )
+from .runs import Run, read_run
 
 __all__ = [
     "Profile",
     "Reducer",
+    "Run",
     "azimuths",
     "decode",
     "integrate",
     "polar_angles",
     "read_mar345",
+    "read_run",
 ]

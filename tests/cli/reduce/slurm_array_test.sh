@@ -6,7 +6,7 @@
 # and the resubmitted array finishes the rest.
 #   slurm_array_test.sh VOKIP_REDUCE VOKIP_MAKE_SAMPLE EXAMPLE_SCRIPT
 set -euo pipefail
-reduce=$1 make_sample=$2 example=$3
+reduce=$1 make_sample=$2 example=$3 python=$4
 for tool in slurmctld slurmd munged sbatch; do
   command -v "$tool" >/dev/null || { echo "missing $tool (slurm-wlm, munge)"; exit 1; }
 done
@@ -135,3 +135,28 @@ submit 1-2 "$out" >/dev/null
 no_partial_file "$out"
 same_as_reference "$out"
 echo "resubmitted with --skip-existing: all 12 files done, profiles equal one process's"
+
+# The run in one file: each task writes its share's, a job after the array
+# joins them (README's commands); the same file as one process writes.
+bins="--range 2:30 --bins 500"
+job=$(cd "$dir" && sbatch --parsable --array=1-3 \
+  --export=ALL,IMAGES="$dir/data/*.mar2000",OUTPUT="$dir/run",RUN=run,OPTIONS="$bins" "$example")
+joined=$(cd "$dir" && sbatch --parsable --dependency=afterany:"$job" --output="$dir/join.log" \
+  --wrap "vokip-reduce --join $dir/run.h5 '$dir/run/run.*-of-3.h5'")
+wait_for "$job"
+wait_for "$joined"
+# shellcheck disable=SC2086  # bins holds several words
+vokip-reduce "$dir/data/*.mar2000" -q $bins -o "$dir/one" --hdf5 "$dir/one.h5"
+"$python" - "$dir/run.h5" "$dir/one.h5" <<'PY' || fail "the joined run file differs from one process's: $(cat "$dir/join.log")"
+import sys
+import h5py
+import numpy as np
+joined, one = (h5py.File(p, "r") for p in sys.argv[1:])
+names = []
+one.visit(names.append)
+assert len(names) > 20 and joined["entry/profiles/intensity"].shape == (12, 500)
+for name in names:
+    if isinstance(one[name], h5py.Dataset):
+        assert np.array_equal(joined[name][()], one[name][()], equal_nan=one[name].dtype.kind == "f"), name
+PY
+echo "array of 3 tasks with RUN and a join after it: the run file equals one process's"

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/formats/files.h"
+#include "engine/formats/run_file.h"
 #include "support/mar345_writer.h"
 #include "support/test_files.h"
 #include "vokip_version.h"
@@ -572,6 +573,80 @@ TEST_F(Cli, CakeAndPicturesAreWrittenAndCountAsOutputs) {
   r = run(args);
   EXPECT_EQ(r.err.rfind("vokip-reduce: 1 reduced, 0 skipped", 0), 0u) << r.err;
   EXPECT_EQ(run(quoted(image) + " --cake 0").code, 2);
+}
+
+// A run file needs every image's bins alike; it is whole or absent, whatever
+// moment a run is killed at; and --skip-existing skips its run only whole.
+TEST_F(Cli, RunFilesNeedFixedBinsAreWholeOrAbsentAndAreSkippedOnlyWhole) {
+  const std::string image = ring_file("rings.mar1200");
+  for (const char* options :
+       {" --hdf5 r.h5", " --waterfall r.png --range 2:30", " --hdf5 r.h5 --bins 100 --range 2:"}) {
+    const Outcome r = run(quoted(image) + options);
+    EXPECT_EQ(r.code, 2) << options;
+    EXPECT_NE(r.err.find("needs the same bins for every image: give --range LOW:HIGH and --bins "
+                         "N or --bin-width W"),
+              std::string::npos)
+        << r.err;
+  }
+
+  RingPattern pattern = small_rings(700);
+  const std::vector<std::uint8_t> bytes =
+      write_mar345(ring_pattern_file(pattern, make_ring_image(pattern)));
+  for (int k = 0; k < 24; ++k)
+    write_bytes(dir_.file("k" + std::to_string(10 + k) + ".mar1200"), bytes);
+  const std::string out = dir_.file("out");
+  const std::string args = quoted(dir_.file("k*.mar1200")) + " --range 2:30 --bins 400 --cake 36" +
+                           " -o " + quoted(out) + " --hdf5 " + quoted(out + "/run.h5");
+  for (int delay_ms : {80, 200, 400}) {
+    fs::remove_all(out);
+    const std::string command = std::string(VOKIP_REDUCE_EXE) + " " + args +
+                                " >/dev/null 2>&1 </dev/null & pid=$!; sleep " +
+                                std::to_string(delay_ms / 1000.0) +
+                                "; kill -TERM $pid 2>/dev/null; wait $pid";
+    const int status = std::system(command.c_str());
+    if (!fs::exists(out)) continue;
+    for (const auto& entry : fs::directory_iterator(out)) {
+      EXPECT_FALSE(is_temporary_name(entry.path().filename().string()))
+          << entry.path() << " left after a kill at " << delay_ms << " ms";
+    }
+    // Only a run that finished before the signal (the shell's wait says
+    // 128 + its number) leaves its file.
+    EXPECT_EQ(fs::exists(out + "/run.h5"), WEXITSTATUS(status) < 128) << delay_ms;
+  }
+
+  const std::string three =
+      quoted(dir_.file("k1[012].mar1200")) + " --range 2:30 --bins 400 --skip-existing -o " +
+      quoted(dir_.file("three")) + " --hdf5 " + quoted(dir_.file("three/run.h5")) +
+      " --waterfall " + quoted(dir_.file("three/run.png"));
+  struct Step {
+    std::function<void()> before;
+    std::string options, expected;
+  };
+  const std::vector<Step> steps = {
+      {nullptr, "", "3 reduced, 0 skipped"},
+      {nullptr, "", "0 reduced, 3 skipped"},
+      // One image changed: the run file holds every image, so all are reduced again.
+      {[&] {
+         fs::last_write_time(
+             dir_.file("three/run.h5"),
+             fs::last_write_time(dir_.file("k11.mar1200")) - std::chrono::seconds(5));
+       },
+       "", "3 reduced, 0 skipped"},
+      {nullptr, "", "0 reduced, 3 skipped"},
+      {nullptr, " --error-model poisson", "3 reduced, 0 skipped"},
+      {[&] { fs::remove(dir_.file("three/run.png")); }, " --error-model poisson",
+       "3 reduced, 0 skipped"},
+      {nullptr, " --error-model poisson", "0 reduced, 3 skipped"},
+  };
+  for (const Step& step : steps) {
+    if (step.before) step.before();
+    const Outcome r = run(three + step.options);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("vokip-reduce: " + step.expected, 0), 0u) << step.options << r.err;
+  }
+  const RunFileReader reader(dir_.file("three/run.h5"));
+  EXPECT_EQ(reader.description().names.size(), 3u);
+  EXPECT_EQ(reader.description().error_model, ErrorModel::poisson);
 }
 
 }  // namespace
