@@ -40,7 +40,7 @@ make_sample=$root/build/tools/vokip-make-sample
 
 # The earlier revision, built once into the work folder.
 old_tree=$work/previous-$previous
-if [ ! -x "$old_tree/build/tools/vokip-reduce" ]; then
+if [ -z "$(find "$old_tree/build" -name vokip-reduce -type f -perm -u+x 2>/dev/null)" ]; then
   rm -rf "$old_tree"
   git worktree add --force --detach "$old_tree" "$previous" >/dev/null
   cmake -S "$old_tree" -B "$old_tree/build" -DCMAKE_BUILD_TYPE=Release -DVOKIP_TESTS=OFF \

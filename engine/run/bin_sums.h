@@ -13,57 +13,56 @@
 namespace vokip {
 
 struct BinSum {
-  double share = 0;        // sum of f
-  double signal = 0;       // sum of f s
-  double norm = 0;         // sum of f n: the weights
-  double square = 0;       // sum of f n v^2 = f s v
-  double norm_square = 0;  // sum of (f n)^2
-  double counts = 0;       // sum of f^2 (raw + dark)
+  // Sums kept side by side in vectors, so that a pixel's share is added to
+  // a bin in two stores rather than six: the sums of f x (1, s, n, s v) and
+  // of f^2 x (n^2, raw + dark).
+  using Four = double __attribute__((vector_size(32)));
+  using Two = double __attribute__((vector_size(16)));
+  Four linear = {0, 0, 0, 0};
+  Two quadratic = {0, 0};
+
+  double share() const { return linear[0]; }        // sum of f
+  double signal() const { return linear[1]; }       // sum of f s
+  double norm() const { return linear[2]; }         // sum of f n: the weights
+  double square() const { return linear[3]; }       // sum of f n v^2 = f s v
+  double norm_square() const { return quadratic[0]; }  // sum of (f n)^2
+  double counts() const { return quadratic[1]; }    // sum of f^2 (raw + dark)
 
   void add(double f, double s, double n, double v, double raw_and_dark) {
-    const double weight = f * n;
-    share += f;
-    signal += f * s;
-    norm += weight;
-    square += f * s * v;
-    norm_square += weight * weight;
-    counts += f * f * raw_and_dark;
+    linear += f * Four{1, s, n, s * v};
+    quadratic += (f * f) * Two{n * n, raw_and_dark};
   }
 
   void add(const BinSum& o) {
-    share += o.share;
-    signal += o.signal;
-    norm += o.norm;
-    square += o.square;
-    norm_square += o.norm_square;
-    counts += o.counts;
+    linear += o.linear;
+    quadratic += o.quadratic;
   }
 
-  double mean() const { return signal / norm; }
+  double mean() const { return signal() / norm(); }
 
   // The weighted variance of the corrected values about the mean, with
   // weights taken as reliabilities (for equal weights the sample variance);
   // 0 for one pixel's, as the module's mean gives it.
   double variance() const {
     const double m = mean();
-    const double reliability = norm - norm_square / norm;
-    return reliability > 0 ? std::max(square - norm * m * m, 0.0) / reliability : 0.0;
+    const double reliability = norm() - norm_square() / norm();
+    return reliability > 0 ? std::max(square() - norm() * m * m, 0.0) / reliability : 0.0;
   }
 
   // The dispersion: the sum of weight x (v - mean)^2 over the mean.
   double dispersion() const {
     const double m = mean();
-    return std::max(square - norm * m * m, 0.0) / m;
+    return std::max(square() - norm() * m * m, 0.0) / m;
   }
 
   // The standard error of a weighted mean of values of the variance:
   // sqrt(variance / n), n = (sum of weights)^2 / sum of weight^2.
   double standard_error(double variance) const {
-    return std::sqrt(variance / (norm * norm / norm_square));
+    return std::sqrt(variance / (norm() * norm() / norm_square()));
   }
 
   // The counting statistics' standard error of the mean.
-  double counting_error() const { return std::sqrt(counts) / norm; }
+  double counting_error() const { return std::sqrt(counts()) / norm(); }
 };
 
 // One share of a pixel in a bin (or cell), for medians.

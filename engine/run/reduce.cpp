@@ -187,7 +187,7 @@ class ChunkIntegrator {
         const double norm = row.norms ? row.norms[position] : 1.0;
         sum.add(1.0, raw - dark, norm, (raw - dark) / norm, raw + dark);
       }
-      row.count[bin] = sum.share;
+      row.count[bin] = sum.share();
       row.value[bin] = sum.mean();
       if (row.variance) {
         row.variance[bin] = sum.variance();

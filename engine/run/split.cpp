@@ -262,8 +262,8 @@ SplitTally stream(const Plan& plan, const Image& image, const RunOptions& option
   if (!accumulate) return tally;
   for (std::size_t i = 0; i < m; ++i) {
     const BinSum& total = sums[0].profile[i];
-    p->count[i] = total.share;
-    if (total.share == 0) continue;
+    p->count[i] = total.share();
+    if (total.share() == 0) continue;
     p->value[i] = total.mean();
     p->variance[i] = total.variance();
     p->spread[i] = total.dispersion();
