@@ -40,7 +40,9 @@ def vokip(reduce, image, work, split, *options):
 
 def csv_profile(out, name):
     rows = numpy.genfromtxt(os.path.join(out, name + ".csv"), delimiter=",", names=True)
-    return rows["two_theta_deg"], rows["count"], rows["mean"]
+    # Split profiles count the pixels' shares, others whole pixels.
+    count = "pixel_shares" if "pixel_shares" in rows.dtype.names else "count"
+    return rows["two_theta_deg"], rows[count], rows["mean"]
 
 
 def cake_of(out, name):
