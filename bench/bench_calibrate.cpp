@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/calibrate/calibrate.h"
-#include "engine/formats/mar345.h"
 #include "engine/formats/image.h"
+#include "engine/formats/mar345.h"
 #include "support/mar345_writer.h"
 #include "support/ring_pattern.h"
 

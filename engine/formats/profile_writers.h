@@ -11,9 +11,9 @@ namespace vokip {
 
 // What the header lines say produced a profile.
 struct ProfileOrigin {
-  std::string input_name;   // the image file, as named on the command line
-  std::string program;      // e.g. "vokip-reduce 1.0.0"
-  std::string corrections;  // the corrections applied, with their values; empty for none
+  std::string input_name;        // the image file, as named on the command line
+  std::string program;           // e.g. "vokip-reduce 1.0.0"
+  std::string corrections;       // the corrections applied, with their values; empty for none
   std::string geometry_sources;  // where the geometry's values came from; empty: not said
   // Everything that made the profile (program, outputs, settings_line), for
   // telling whether an output is what a run would write; empty: not said.

@@ -14,7 +14,7 @@ namespace vokip {
 // The bytes a TIFF is read from or written into.
 struct TiffMemory {
   const std::vector<std::uint8_t>* source = nullptr;  // to read
-  std::vector<std::uint8_t> written;                   // what is written
+  std::vector<std::uint8_t> written;                  // what is written
   toff_t at = 0;
 };
 

@@ -21,12 +21,12 @@ struct BinSum {
   Four linear = {0, 0, 0, 0};
   Two quadratic = {0, 0};
 
-  double share() const { return linear[0]; }        // sum of f
-  double signal() const { return linear[1]; }       // sum of f s
-  double norm() const { return linear[2]; }         // sum of f n: the weights
-  double square() const { return linear[3]; }       // sum of f n v^2 = f s v
+  double share() const { return linear[0]; }           // sum of f
+  double signal() const { return linear[1]; }          // sum of f s
+  double norm() const { return linear[2]; }            // sum of f n: the weights
+  double square() const { return linear[3]; }          // sum of f n v^2 = f s v
   double norm_square() const { return quadratic[0]; }  // sum of (f n)^2
-  double counts() const { return quadratic[1]; }    // sum of f^2 (raw + dark)
+  double counts() const { return quadratic[1]; }       // sum of f^2 (raw + dark)
 
   void add(double f, double s, double n, double v, double raw_and_dark) {
     linear += f * Four{1, s, n, s * v};

@@ -454,7 +454,8 @@ TEST_F(Cli, BadCorrectionInputsGetOneLineAndWriteNothing) {
            {"--poni " + write_text("c.poni", orientation), "only the default orientation 3", 2},
            {"--dark " + quoted(dir_.file("small.mar1200")), "the dark is 64 x 64 pixels", 1},
            {"--flat " + write_text("flat.txt", "1 2 3"), "not a MAR345, TIFF or EDF image", 2},
-           {"--mask " + quoted(dir_.file("small.mar1200")), "not a PGM, FIT2D, TIFF or EDF mask", 2},
+           {"--mask " + quoted(dir_.file("small.mar1200")), "not a PGM, FIT2D, TIFF or EDF mask",
+            2},
            {"--dark " + quoted(dir_.file("nothing.tif")), "cannot open", 2},
            {"--polarization 1.5", "must lie from -1 to 1 [--polarization P]", 2},
        }) {

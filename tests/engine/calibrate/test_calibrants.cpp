@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/error.h"
 #include "engine/calibrate/calibrants.h"
 #include "engine/geometry/units.h"
-#include "engine/base/error.h"
 #include "support/test_files.h"
 
 namespace vokip {

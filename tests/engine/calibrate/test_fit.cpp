@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/error.h"
 #include "engine/calibrate/calibrants.h"
 #include "engine/calibrate/fit.h"
 #include "engine/geometry/units.h"
-#include "engine/base/error.h"
 
 namespace vokip {
 namespace {

@@ -121,8 +121,7 @@ TEST(ImageFiles, EdfInBothByteOrdersAndMarFilesRead) {
 
 TEST(ImageFiles, MasksComeInEveryFormat) {
   const std::vector<std::uint8_t> expected = {0, 1, 0, 1, 0, 0};
-  const Mask edf =
-      parse_mask(edf_of({0, 1, 0, 9, 0, 0}, 3, 2, "UnsignedByte", "LowByteFirst"));
+  const Mask edf = parse_mask(edf_of({0, 1, 0, 9, 0, 0}, 3, 2, "UnsignedByte", "LowByteFirst"));
   EXPECT_EQ(edf.width, 3);
   EXPECT_EQ(edf.excluded, expected);
   const Mask tiff =
