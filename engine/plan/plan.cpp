@@ -247,6 +247,12 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
     }
     first += rows;
   }
+  if (bbox) {
+    // The footprints keep what they need of the corners, which go before
+    // the sort takes its memory.
+    corner_keys_ = decltype(corner_keys_)();
+    corner_chi_ = decltype(corner_chi_)();
+  }
 
   // The members sorted part by part. The sort keeps pixel order among equal
   // positions, as each part's members come in pixel order.
@@ -329,11 +335,6 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   }
   if (parameters.azimuth_bins > 0) lay_out_azimuth();
   if (parameters.azimuth_bins > 0 && !split) group_by_azimuth(lab);
-  if (bbox) {
-    // The footprints keep what they need of the corners.
-    corner_keys_ = decltype(corner_keys_)();
-    corner_chi_ = decltype(corner_chi_)();
-  }
   masked_end_ = members_ + static_cast<std::int64_t>(masked.size());
   off_sector_end_ = masked_end_ + static_cast<std::int64_t>(off_sector.size());
   std::copy(masked.begin(), masked.end(), order_.begin() + members_);
