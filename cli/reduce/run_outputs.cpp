@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <system_error>
 
 #include "cli/reduce/batch.h"
 #include "engine/base/error.h"
 #include "engine/formats/files.h"
 #include "engine/plan/bins.h"
+#include "engine/run/join.h"
 #include "vokip_version.h"
 
 namespace vokip {
@@ -62,21 +62,10 @@ RunDescription run_description(const ReductionRequest& r, const std::vector<std:
   return d;
 }
 
-std::string picture_title(const std::string& path, std::size_t images) {
-  return fs::path(path).stem().string() + ": " + std::to_string(images) + " images";
-}
-
 }  // namespace
 
 std::string share_path(const std::string& path, const std::optional<Shard>& shard) {
-  if (!shard) return path;
-  const fs::path p(path);
-  const std::string share =
-      "." + std::to_string(shard->index + 1) + "-of-" + std::to_string(shard->count);
-  const bool has_extension = p.has_extension() && p.stem() != "";
-  fs::path named = p.parent_path() / ((has_extension ? p.stem().string() : p.filename().string()) +
-                                      share + (has_extension ? p.extension().string() : ""));
-  return named.string();
+  return shard ? share_path(path, shard->index, shard->count) : path;
 }
 
 bool run_outputs_wanted(const ReduceOptions& o) {
@@ -156,7 +145,7 @@ std::vector<std::string> RunOutputs::finish() {
   }
   // An empty share has nothing to draw.
   if (waterfall_ && rows_ > 0) {
-    write_file_atomically(picture_path_, waterfall_->png(picture_title(picture_path_, rows_)));
+    write_file_atomically(picture_path_, waterfall_->png(run_picture_title(picture_path_, rows_)));
     written.push_back(picture_path_);
   }
   return written;
@@ -167,67 +156,12 @@ int run_join(const ReduceOptions& o, std::FILE* out, std::FILE* err) {
   const std::vector<std::string> files = expand_inputs(o.inputs, &unmatched);
   try {
     for (const std::string& pattern : unmatched) throw Error(pattern + ": no such file");
-    // Each share's place, from what its file says of itself.
-    std::map<long, std::string> shares;
-    RunDescription joined;
-    for (const std::string& file : files) {
-      const RunFileReader reader(file);
-      const RunDescription& d = reader.description();
-      if (shares.empty()) {
-        joined = d;
-        joined.names.clear();
-      } else if (d.shares != joined.shares || d.settings != joined.settings) {
-        throw Error(file + " is not of the same run as " + shares.begin()->second + " (" +
-                    (d.shares != joined.shares ? "shares" : "settings") + " differ)");
-      }
-      const auto [at, added] = shares.emplace(d.share, file);
-      if (!added) {
-        throw Error("share " + std::to_string(d.share) + " of " + std::to_string(d.shares) +
-                    " is given twice: " + at->second + " and " + file);
-      }
-    }
-    if (shares.empty()) throw Error("no run files to join");
-    for (long k = 1; k <= joined.shares; ++k) {
-      if (!shares.count(k)) {
-        throw Error("share " + std::to_string(k) + " of " + std::to_string(joined.shares) +
-                    " is missing (" + share_path(o.join_path, Shard{k - 1, joined.shares}) + ")");
-      }
-    }
-    for (const auto& [k, file] : shares) {
-      const std::vector<std::string> names = RunFileReader(file).description().names;
-      joined.names.insert(joined.names.end(), names.begin(), names.end());
-    }
-    joined.share = joined.shares = 1;
-    RunFileWriter writer(o.join_path, joined);
-    std::unique_ptr<Waterfall> waterfall;
-    if (!o.waterfall_path.empty()) {
-      waterfall = std::make_unique<Waterfall>(joined.names.size(), joined.unit, joined.centres,
-                                              joined.bin_width);
-    }
-    std::size_t row = 0, failed = 0;
-    for (const auto& [k, file] : shares) {
-      const RunFileReader reader(file);
-      for (std::size_t j = 0; j < reader.description().names.size(); ++j, ++row) {
-        const RunRow r = reader.row(j);
-        if (r.failed) {
-          writer.fail(row, r.error);
-          ++failed;
-          continue;
-        }
-        writer.write(row, r.profile, r.header, r.geometry);
-        if (waterfall) waterfall->add(row, r.profile.value);
-      }
-    }
-    writer.commit();
-    if (waterfall && row > 0) {
-      write_file_atomically(o.waterfall_path,
-                            waterfall->png(picture_title(o.waterfall_path, joined.names.size())));
-    }
+    const JoinedRun joined = join_run_files(files, o.join_path, o.waterfall_path);
     if (!o.quiet) {
       std::string written = o.join_path;
-      if (waterfall && row > 0) written += " " + o.waterfall_path;
-      std::fprintf(out, "%zu images (%zu failed) of %zu shares -> %s\n", row, failed, shares.size(),
-                   written.c_str());
+      if (!o.waterfall_path.empty() && joined.images > 0) written += " " + o.waterfall_path;
+      std::fprintf(out, "%zu images (%zu failed) of %zu shares -> %s\n", joined.images,
+                   joined.failed, joined.shares, written.c_str());
     }
   } catch (const Error& e) {
     std::fprintf(err, "%s: %s\n", kName, e.what());
