@@ -24,6 +24,20 @@ inline std::uint16_t stored(std::int32_t prediction, std::uint32_t difference) {
 // Writes pixels p .. end-1 (end > p), each its prediction plus the next
 // difference from next_difference(). The first row and the first pixel of the
 // second row are split off so that the main loop has no test on p.
+// A block's header: the width of its fields, and how many of its pixels
+// (of `left` still to come) the image takes.
+struct Block {
+  int field_bits;
+  std::int64_t wanted;
+};
+
+inline Block next_block(BitReader& reader, std::int64_t left) {
+  reader.reserve(kHeaderBits);
+  const std::uint32_t header = reader.take(kHeaderBits);
+  const std::int64_t count = std::int64_t{1} << (header & 7);
+  return {kFieldWidth[header >> 3], std::min(count, left)};
+}
+
 template <class NextDifference>
 void predict_pixels(std::uint16_t* image, std::int64_t w, std::int64_t p, std::int64_t end,
                     NextDifference next_difference) {
@@ -64,11 +78,7 @@ UnpackResult unpack_image(const std::uint8_t* stream, std::int64_t stream_count,
   std::int64_t p = 0;
   while (p < n) {
     if (reader.bits_left() < kHeaderBits) break;
-    reader.reserve(kHeaderBits);
-    const std::uint32_t header = reader.take(kHeaderBits);
-    const std::int64_t count = std::int64_t{1} << (header & 7);
-    const int field_bits = kFieldWidth[header >> 3];
-    const std::int64_t wanted = std::min(count, n - p);
+    const auto [field_bits, wanted] = next_block(reader, n - p);
 
     if (field_bits == 0) {
       predict_pixels(output, width, p, p + wanted, [] { return std::uint32_t{0}; });
@@ -101,11 +111,7 @@ StreamWalk walk_stream(const std::uint8_t* stream, std::int64_t stream_count, st
   std::int64_t p = 0;
   while (p < n) {
     if (reader.bits_left() < kHeaderBits) break;
-    reader.reserve(kHeaderBits);
-    const std::uint32_t header = reader.take(kHeaderBits);
-    const std::int64_t count = std::int64_t{1} << (header & 7);
-    const int field_bits = kFieldWidth[header >> 3];
-    const std::int64_t wanted = std::min(count, n - p);
+    const auto [field_bits, wanted] = next_block(reader, n - p);
     const std::int64_t available =
         field_bits == 0 ? wanted : std::min(wanted, reader.bits_left() / field_bits);
     if (field_bits == 32) {
