@@ -78,7 +78,9 @@ UnpackResult unpack_image(const std::uint8_t* stream, std::int64_t stream_count,
   std::int64_t p = 0;
   while (p < n) {
     if (reader.bits_left() < kHeaderBits) break;
-    const auto [field_bits, wanted] = next_block(reader, n - p);
+    const Block block = next_block(reader, n - p);
+    const int field_bits = block.field_bits;
+    const std::int64_t wanted = block.wanted;
 
     if (field_bits == 0) {
       predict_pixels(output, width, p, p + wanted, [] { return std::uint32_t{0}; });
@@ -111,7 +113,9 @@ StreamWalk walk_stream(const std::uint8_t* stream, std::int64_t stream_count, st
   std::int64_t p = 0;
   while (p < n) {
     if (reader.bits_left() < kHeaderBits) break;
-    const auto [field_bits, wanted] = next_block(reader, n - p);
+    const Block block = next_block(reader, n - p);
+    const int field_bits = block.field_bits;
+    const std::int64_t wanted = block.wanted;
     const std::int64_t available =
         field_bits == 0 ? wanted : std::min(wanted, reader.bits_left() / field_bits);
     if (field_bits == 32) {
