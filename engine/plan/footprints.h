@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "engine/memory/huge_pages.h"
 #include "engine/profile/profile.h"
 
 namespace vokip {
@@ -75,6 +77,73 @@ void spread_interval(const Edges& edges, double low, double high, Add&& add) {
     add(last, (high - edges.lower(last)) * per_length);
   }
 }
+
+// Each pixel's shares of the bins its footprint on one set of edges meets,
+// worked out once for a binning so that an image only adds them (bbox
+// splitting without a cake). The bins met are consecutive: the first takes
+// one share, each inner bin an equal one (the edges are even, so their
+// shares differ by rounding at most), the last its own. Shares are kept in
+// single precision, as pyFAI keeps its own.
+class PixelShares {
+ public:
+  PixelShares() = default;
+  // Room for every pixel, each to be set once: the threads that set them
+  // are the first to touch their memory.
+  explicit PixelShares(std::int64_t pixels)
+      : entries_(
+            static_cast<Entry*>(allocate_large(static_cast<std::size_t>(pixels) * sizeof(Entry))),
+            Release{static_cast<std::size_t>(pixels) * sizeof(Entry)}) {}
+
+  bool empty() const { return !entries_; }
+  bool member(std::int64_t p) const { return entry(p).count != kOutside; }
+
+  // Pixel p does not take part.
+  void leave_out(std::int64_t p) {
+    entries_[static_cast<std::size_t>(p)] = {0, kOutside, {0, 0, 0}};
+  }
+
+  // Pixel p takes part, its footprint spanning low .. high over the edges.
+  void set(std::int64_t p, const Edges& edges, double low, double high) {
+    Entry& e = entries_[static_cast<std::size_t>(p)];
+    e = {0, 0, {0, 0, 0}};
+    spread_interval(edges, low, high, [&](std::int64_t bin, double share) {
+      if (e.count == 0) e.first = static_cast<std::int32_t>(bin);
+      e.shares[e.count == 0 ? 0 : e.count == 1 ? 1 : 2] = static_cast<float>(share);
+      if (e.count == 1) e.shares[2] = e.shares[1];
+      ++e.count;
+    });
+  }
+
+  // Calls add(bin, share) for pixel p's shares, as spread_interval would.
+  template <class Add>
+  void spread(std::int64_t p, Add&& add) const {
+    const Entry& e = entry(p);
+    if (e.count <= 0) return;
+    add(e.first, e.shares[0]);
+    const std::int64_t last = std::int64_t{e.first} + e.count - 1;
+    for (std::int64_t bin = std::int64_t{e.first} + 1; bin < last; ++bin) add(bin, e.shares[1]);
+    if (e.count > 1) add(last, e.shares[2]);
+  }
+
+  // The largest half-width of any footprint: a pixel's shares lie within it
+  // of its centre.
+  double largest_half_width = 0;
+
+ private:
+  static constexpr std::int32_t kOutside = -1;  // the count of a pixel that does not take part
+  struct Entry {
+    std::int32_t first;
+    std::int32_t count;
+    float shares[3];  // the first bin's, an inner bin's, the last's
+  };
+  const Entry& entry(std::int64_t p) const { return entries_[static_cast<std::size_t>(p)]; }
+
+  struct Release {
+    std::size_t bytes;
+    void operator()(Entry* entries) const { release_large(entries, bytes); }
+  };
+  std::unique_ptr<Entry[], Release> entries_;
+};
 
 // A pixel's quadrilateral: its corners in order around it, x on the radial
 // axis and y around the beam.

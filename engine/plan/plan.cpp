@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/base/error.h"
+#include "engine/base/parallel.h"
 #include "engine/formats/image_files.h"
 #include "engine/geometry/lab_frame.h"
 #include "engine/geometry/pixel_angles.h"
@@ -181,8 +182,10 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
                : position;
   };
   const bool bbox = parameters.split == Split::bbox;
-  if (split) find_corners(with_chi);
-  if (bbox) {
+  // Plans whose binnings keep each pixel's shares keep no footprints.
+  const bool footprints = split && !shares_per_binning();
+  if (footprints) find_corners(with_chi);
+  if (bbox && footprints) {
     centre_keys_.assign(static_cast<std::size_t>(n), std::nan(""));
     key_half_widths_.assign(static_cast<std::size_t>(n), 0.0f);
   }
@@ -228,7 +231,7 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         cells[p] = static_cast<std::uint16_t>(cell);
         ++cell_members[cell];
         ++members_;
-        if (!split) continue;
+        if (!footprints) continue;
         const double key = key_of(positions[k]);
         const std::size_t corner = p / parameters.width * corner_row + p % parameters.width;
         const double d = half_width(corner_keys_, corner, corner + corner_row,
@@ -426,6 +429,70 @@ void Plan::find_corners(bool with_chi) {
   }
 }
 
+bool Plan::shares_per_binning() const {
+  return parameters_.split == Split::bbox && parameters_.azimuth_bins == 0;
+}
+
+PixelShares Plan::pixel_shares(const Edges& edges, std::size_t threads) const {
+  PixelShares shares(pixels());
+  // The pixels that do not take part, from their lists (each in pixel order).
+  std::vector<bool> left_out(static_cast<std::size_t>(pixels()));
+  for (const PixelList& list : {masked(), off_sector(), without_angle()}) {
+    for (std::int64_t k = 0; k < list.size; ++k) left_out[list.pixels[k]] = true;
+  }
+  // The members' footprints, blocks of rows at a time: the centres' keys
+  // and those of the corners around them, corner (c, r) being the centre of
+  // pixel (c, r) of a grid one larger whose beam centre lies half a pixel
+  // further on.
+  PlanParameters grid = parameters_;
+  grid.width += 1;
+  grid.height += 1;
+  grid.geometry.center_x_px += 0.5;
+  grid.geometry.center_y_px += 0.5;
+  const int w = parameters_.width;
+  const std::size_t corner_row = static_cast<std::size_t>(w) + 1;
+  auto to_keys = [&](std::vector<double>* positions) {
+    if (!follows_two_theta(parameters_.unit)) return;
+    for (double& k : *positions) {
+      k = key_of_two_theta(parameters_.unit, k, parameters_.geometry.wavelength_angstrom);
+    }
+  };
+  const std::size_t blocks =
+      static_cast<std::size_t>((parameters_.height + kRowsPerBlock - 1) / kRowsPerBlock);
+  std::vector<double> largest(threads, 0.0);
+  share_tasks(blocks, threads, [&](std::size_t block, std::size_t thread) {
+    const int first = static_cast<int>(block) * kRowsPerBlock;
+    const int rows = std::min(kRowsPerBlock, parameters_.height - first);
+    std::vector<double> keys(static_cast<std::size_t>(rows) * w);
+    std::vector<double> corner_keys(static_cast<std::size_t>(rows + 1) * corner_row);
+    Radial(parameters_).rows(first, rows, keys.data());
+    Radial(grid).rows(first, rows + 1, corner_keys.data());
+    to_keys(&keys);
+    to_keys(&corner_keys);
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < w; ++c) {
+        const std::int64_t p = std::int64_t{first + r} * w + c;
+        if (left_out[static_cast<std::size_t>(p)]) {
+          shares.leave_out(p);
+          continue;
+        }
+        // The footprint: the largest distance of the corners' keys from the
+        // centre's; keys are not negative, so one over the beam is cut at 0.
+        const double key = keys[static_cast<std::size_t>(r) * w + c];
+        const std::size_t corner = static_cast<std::size_t>(r) * corner_row + c;
+        double d = 0;
+        for (std::size_t k : {corner, corner + 1, corner + corner_row, corner + corner_row + 1}) {
+          d = std::max(d, std::fabs(corner_keys[k] - key));
+        }
+        largest[thread] = std::max(largest[thread], d);
+        shares.set(p, edges, std::max(key - d, 0.0), key + d);
+      }
+    }
+  });
+  shares.largest_half_width = *std::max_element(largest.begin(), largest.end());
+  return shares;
+}
+
 PixelList Plan::masked() const {
   return {order_.data() + members_, masked_end_ - members_};
 }
@@ -490,7 +557,8 @@ std::int64_t Plan::first_not_below(double edge, MemberKeys& member_keys) const {
   return from + (std::partition_point(keys, keys + (to - from), below) - keys);
 }
 
-std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) const {
+std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key,
+                                             std::size_t threads) const {
   {
     const std::lock_guard<std::mutex> lock(binning_mutex_);
     if (binning_ && binning_low_ == low_key && binning_high_ == high_key) return binning_;
@@ -513,6 +581,7 @@ std::shared_ptr<const Binning> Plan::binning(double low_key, double high_key) co
     }
     made->cake_edges = Edges(bin_edges(made->cake_layout));
   }
+  if (shares_per_binning()) made->shares = pixel_shares(made->edges, threads);
   if (azimuth_bins_.count > 0 && parameters_.split == Split::none) {
     // A group's members come in the members' order, so its radial bins
     // start at the first of its members from each bin's start on.

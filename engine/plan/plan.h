@@ -85,6 +85,8 @@ struct Binning {
   BinLayout cake_layout;
   Edges cake_edges;
   std::vector<std::int64_t> cake_starts;
+  // With bbox splitting and no cake, each pixel's shares of the bins.
+  PixelShares shares;
 };
 
 // A run of pixel indices.
@@ -131,10 +133,12 @@ class Plan {
   const double* cake_norms() const { return cake_norms_.empty() ? nullptr : cake_norms_.data(); }
   const float* cake_darks() const { return cake_darks_.empty() ? nullptr : cake_darks_.data(); }
 
-  // With splitting, per pixel in the image's order: its centre's key (NaN
-  // for a pixel that does not take part), its normalisation and dark (null
-  // when not corrected); and the footprint of pixel (column, row) on the
-  // keys' axis and, for the cake and full splitting, around the beam.
+  // With splitting, per pixel in the image's order: its normalisation and
+  // dark (null when not corrected); and, but for bbox splitting without a
+  // cake, whose binnings keep each pixel's shares instead, the footprint of
+  // pixel (column, row) on the keys' axis (its centre's key NaN for a pixel
+  // that does not take part) and, for the cake and full splitting, around
+  // the beam.
   const float* pixel_norms() const { return pixel_norms_.empty() ? nullptr : pixel_norms_.data(); }
   const float* pixel_darks() const { return pixel_darks_.empty() ? nullptr : pixel_darks_.data(); }
   FootprintMap footprints() const {
@@ -142,7 +146,8 @@ class Plan {
     return {parameters_.width,      data(centre_keys_), data(key_half_widths_), data(centre_chi_),
             data(chi_half_widths_), data(corner_keys_), data(corner_chi_)};
   }
-  // The largest d of any member: a member's footprint lies within it of its centre.
+  // The largest d of any member's footprint the plan keeps: a member's
+  // footprint lies within it of its centre.
   double largest_half_width() const { return largest_half_width_; }
 
   // The pixels left out for good, by reason (the first that applies), each
@@ -157,13 +162,19 @@ class Plan {
   // next bin's, the edges the module's bin partition uses. Images whose data
   // span the same keys share one binning. Throws Error when the bin request
   // cannot be met.
-  std::shared_ptr<const Binning> binning(double low_key, double high_key) const;
+  // Made on up to `threads` threads.
+  std::shared_ptr<const Binning> binning(double low_key, double high_key,
+                                         std::size_t threads = 1) const;
 
  private:
   void lay_out_azimuth();
   void group_by_azimuth(const LabFrame& lab);
   // The corners' keys (and chi) of every pixel, for splitting.
   void find_corners(bool with_chi);
+  // Whether a binning keeps each pixel's shares of its bins rather than the
+  // plan its footprint; and those shares.
+  bool shares_per_binning() const;
+  PixelShares pixel_shares(const Edges& edges, std::size_t threads) const;
   // The first member whose key is not below the edge, or the member count;
   // member_keys computes the keys it needs.
   std::int64_t first_not_below(double edge, MemberKeys& member_keys) const;

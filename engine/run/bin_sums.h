@@ -28,9 +28,21 @@ struct BinSum {
   double norm_square() const { return quadratic[0]; }  // sum of (f n)^2
   double counts() const { return quadratic[1]; }       // sum of f^2 (raw + dark)
 
+  // A pixel's terms, made once for all of its shares.
+  struct Terms {
+    Four linear;    // 1, s, n, s v
+    Two quadratic;  // n^2, raw + dark
+  };
+  static Terms terms(double s, double n, double v, double raw_and_dark) {
+    return {Four{1, s, n, s * v}, Two{n * n, raw_and_dark}};
+  }
+
+  void add(double f, const Terms& t) {
+    linear += f * t.linear;
+    quadratic += (f * f) * t.quadratic;
+  }
   void add(double f, double s, double n, double v, double raw_and_dark) {
-    linear += f * Four{1, s, n, s * v};
-    quadratic += (f * f) * Two{n * n, raw_and_dark};
+    add(f, terms(s, n, v, raw_and_dark));
   }
 
   void add(const BinSum& o) {

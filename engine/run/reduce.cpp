@@ -6,8 +6,8 @@
 #include <string>
 
 #include "engine/base/error.h"
+#include "engine/base/parallel.h"
 #include "engine/run/bin_sums.h"
-#include "engine/run/parallel.h"
 #include "engine/run/split.h"
 #include "integrate/integrate_mean.h"
 #include "integrate/integrate_median.h"
@@ -299,7 +299,7 @@ Profile reduce_image(const Plan& plan, const Image& image, const RunOptions& opt
   if (first == members.size) throw Error("no pixel has an angle (the geometry gives none)");
   while (image.value(members.pixels[last]) == 0) --last;
   const std::shared_ptr<const Binning> binning =
-      plan.binning(plan.member_key(first), plan.member_key(last));
+      plan.binning(plan.member_key(first), plan.member_key(last), workspaces->size());
 
   const std::size_t m = binning->layout.centres.size();
   p.centre = binning->layout.centres;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/base/parallel.h"
 #include "engine/run/bin_sums.h"
-#include "engine/run/parallel.h"
 
 namespace vokip {
 
@@ -72,8 +72,10 @@ struct PixelValues {
 // when it does not take part, has no data or lies outside the limits.
 class PixelReader {
  public:
-  PixelReader(const Plan& plan, const Image& image, const RunOptions& options)
+  PixelReader(const Plan& plan, const Binning& binning, const Image& image,
+              const RunOptions& options)
       : map_(plan.footprints()),
+        shares_(binning.shares.empty() ? nullptr : &binning.shares),
         norms_(plan.pixel_norms()),
         darks_(plan.pixel_darks()),
         image_(image),
@@ -82,7 +84,7 @@ class PixelReader {
 
   // Whether pixel p has values; outside counts those the limits leave out.
   bool read(std::int64_t p, PixelValues* v, std::int64_t* outside) const {
-    if (!map_.member(p)) return false;
+    if (!(shares_ ? shares_->member(p) : map_.member(p))) return false;
     const double raw = image_.value(p);
     if (raw == 0) return false;
     if (raw < low_ || raw > high_) {
@@ -97,18 +99,31 @@ class PixelReader {
 
  private:
   FootprintMap map_;
+  const PixelShares* shares_;
   const float* norms_;
   const float* darks_;
   const Image& image_;
   double low_, high_;
 };
 
+// Where a pixel's shares of the radial bins come from: the binning's
+// shares, its footprint's interval (bbox) or its quadrilateral (full).
+enum class Spread { shares, interval, quad };
+
+Spread spread_of(Split split, const Binning& binning) {
+  if (split == Split::full) return Spread::quad;
+  return binning.shares.empty() ? Spread::interval : Spread::shares;
+}
+
 // Calls add(bin, share) for pixel p's shares of the radial bins; corner:
 // the index of its first corner.
 template <class Add>
-void spread_radially(const FootprintMap& map, Split split, const Edges& edges, std::int64_t p,
+void spread_radially(const FootprintMap& map, Spread spread, const Binning& binning, std::int64_t p,
                      std::size_t corner, Add&& add) {
-  if (split == Split::bbox) {
+  const Edges& edges = binning.edges;
+  if (spread == Spread::shares) {
+    binning.shares.spread(p, add);
+  } else if (spread == Spread::interval) {
     double low = 0, high = 0;
     map.key_interval(p, &low, &high);
     spread_interval(edges, low, high, add);
@@ -173,8 +188,9 @@ struct Stream {
 
 // Rows first to last - 1 into one thread's sums: each pixel's shares of
 // the bins (and cells), or with kAccumulate false only whether it has one.
-template <Split kSplit, bool kAccumulate, bool kCake>
+template <Spread kSpread, bool kAccumulate, bool kCake>
 __attribute__((noinline)) void stream_rows(const Stream& st, int first, int last, StreamSums* s) {
+  constexpr Split kSplit = kSpread == Spread::quad ? Split::full : Split::bbox;
   std::int64_t used = 0, outside = 0;
   BinSum* profile = s->profile.data();
   std::vector<std::pair<std::int64_t, double>> radial_shares;
@@ -187,11 +203,11 @@ __attribute__((noinline)) void stream_rows(const Stream& st, int first, int last
       PixelValues v;
       if (!st.reader.read(pixel, &v, &outside)) continue;
       bool has_share = false;
-      spread_radially(st.map, kSplit, st.binning.edges, pixel, corner,
+      const BinSum::Terms terms = BinSum::terms(v.signal, v.norm, v.value, v.counts);
+      spread_radially(st.map, kSpread, st.binning, pixel, corner,
                       [&](std::int64_t bin, double share) {
                         has_share = true;
-                        if (kAccumulate)
-                          profile[bin].add(share, v.signal, v.norm, v.value, v.counts);
+                        if (kAccumulate) profile[bin].add(share, terms);
                       });
       used += has_share;
       if (!kCake) continue;
@@ -208,11 +224,11 @@ __attribute__((noinline)) void stream_rows(const Stream& st, int first, int last
   s->outside += outside;
 }
 
-template <Split kSplit>
+template <Spread kSpread>
 void stream_rows(const Stream& st, bool accumulate, bool cake, int first, int last, StreamSums* s) {
-  if (!accumulate) return stream_rows<kSplit, false, false>(st, first, last, s);
-  if (cake) return stream_rows<kSplit, true, true>(st, first, last, s);
-  stream_rows<kSplit, true, false>(st, first, last, s);
+  if (!accumulate) return stream_rows<kSpread, false, false>(st, first, last, s);
+  if (cake) return stream_rows<kSpread, true, true>(st, first, last, s);
+  stream_rows<kSpread, true, false>(st, first, last, s);
 }
 
 // The means: every pixel of the image, in its own order, spread over the
@@ -221,12 +237,12 @@ void stream_rows(const Stream& st, bool accumulate, bool cake, int first, int la
 SplitTally stream(const Plan& plan, const Image& image, const RunOptions& options,
                   const Binning& binning, bool accumulate, Profile* p,
                   std::vector<Workspace>* workspaces) {
-  const Split split = plan.parameters().split;
+  const Spread spread = spread_of(plan.parameters().split, binning);
   const int width = plan.parameters().width, height = plan.parameters().height;
   const std::size_t m = binning.edges.bins();
   const bool cake = accumulate && plan.azimuth_bins().count > 0;
   const std::size_t cells = cake ? p->cake.count.size() : 0;
-  const Stream st{PixelReader(plan, image, options),
+  const Stream st{PixelReader(plan, binning, image, options),
                   plan.footprints(),
                   binning,
                   AzimuthAxis(plan.azimuth_bins()),
@@ -243,10 +259,13 @@ SplitTally stream(const Plan& plan, const Image& image, const RunOptions& option
   share_tasks(kParts, workspaces->size(), [&](std::size_t part, std::size_t) {
     const int first = static_cast<int>(height * part / kParts);
     const int last = static_cast<int>(height * (part + 1) / kParts);
-    if (split == Split::bbox) {
-      stream_rows<Split::bbox>(st, accumulate, cake, first, last, &sums[part]);
-    } else {
-      stream_rows<Split::full>(st, accumulate, cake, first, last, &sums[part]);
+    switch (spread) {
+      case Spread::shares:
+        return stream_rows<Spread::shares>(st, accumulate, cake, first, last, &sums[part]);
+      case Spread::interval:
+        return stream_rows<Spread::interval>(st, accumulate, cake, first, last, &sums[part]);
+      case Spread::quad:
+        return stream_rows<Spread::quad>(st, accumulate, cake, first, last, &sums[part]);
     }
   });
 
@@ -285,13 +304,14 @@ SplitTally stream(const Plan& plan, const Image& image, const RunOptions& option
 // largest half-width of the chunk's edges), collected, grouped by bin or
 // cell and their weighted medians taken. store(bin or cell, median).
 template <class Spread, class Store>
-void medians(const Plan& plan, const Image& image, const RunOptions& options, const Edges& edges,
-             std::size_t per_bin, std::vector<Workspace>* workspaces, Spread&& spread,
-             Store&& store) {
-  const PixelReader reader(plan, image, options);
+void medians(const Plan& plan, const Binning& binning, const Image& image,
+             const RunOptions& options, const Edges& edges, std::size_t per_bin,
+             std::vector<Workspace>* workspaces, Spread&& spread, Store&& store) {
+  const PixelReader reader(plan, binning, image, options);
   const FootprintMap map = plan.footprints();
   const PixelList members = plan.members();
-  const double reach = plan.largest_half_width();
+  const double reach =
+      binning.shares.empty() ? plan.largest_half_width() : binning.shares.largest_half_width;
   // Chunks of bins holding about kMedianMembers members' centres each.
   std::vector<std::int64_t> chunk_starts = {0};
   const std::int64_t bins = edges.bins();
@@ -350,10 +370,11 @@ SplitTally reduce_split(const Plan& plan, const Image& image, const RunOptions& 
     return stream(plan, image, options, binning, true, p, workspaces);
   }
   const Split split = plan.parameters().split;
+  const Spread spread = spread_of(split, binning);
   medians(
-      plan, image, options, binning.edges, 1, workspaces,
+      plan, binning, image, options, binning.edges, 1, workspaces,
       [&](const FootprintMap& map, std::int64_t pixel, std::size_t corner, auto&& add) {
-        spread_radially(map, split, binning.edges, pixel, corner,
+        spread_radially(map, spread, binning, pixel, corner,
                         [&](std::int64_t bin, double share) { add(bin, 0, share); });
       },
       [&](std::int64_t bin, std::size_t, const Median& m) {
@@ -368,7 +389,7 @@ SplitTally reduce_split(const Plan& plan, const Image& image, const RunOptions& 
     const AzimuthAxis azimuth(plan.azimuth_bins());
     const std::size_t cm = p->cake.centre.size();
     medians(
-        plan, image, options, binning.cake_edges,
+        plan, binning, image, options, binning.cake_edges,
         static_cast<std::size_t>(plan.azimuth_bins().count), workspaces,
         [&](const FootprintMap& map, std::int64_t pixel, std::size_t corner, auto&& add) {
           thread_local std::vector<std::pair<std::int64_t, double>> shares;

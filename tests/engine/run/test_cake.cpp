@@ -165,6 +165,51 @@ TEST_F(CakeOfARing, EachRowIsTheProfileOfItsSector) {
   }
 }
 
+// A split profile takes each pixel's shares from its binning; a cake takes
+// them from the pixel's footprint. A cake of one azimuth bin round the
+// circle, with the profile's bins, is the same profile: bins cut by the
+// range at both ends, pixels spread over many fine bins, corrected, for the
+// mean and the weighted median.
+TEST_F(CakeOfARing, SplitProfileIsTheCakeOfOneAzimuthBin) {
+  const std::string path = dir_.file("ring.mar2000");
+  write_bytes(path, write_mar345(small_contents(kSize, modulated_ring())));
+  ReductionRequest r;
+  r.split = Split::bbox;
+  r.geometry.base = plate();
+  r.corrections.polarization = 0.9;
+  auto dark = std::make_shared<ValueImage>();
+  dark->width = dark->height = kSize;
+  dark->values.resize(std::size_t{kSize} * kSize);
+  for (std::size_t k = 0; k < dark->values.size(); ++k) dark->values[k] = float(k % 5);
+  r.corrections.dark = dark;
+  for (const double width : {0.05, 0.01}) {  // a pixel spans about 0.17 degree
+    for (const Statistic statistic : {Statistic::mean, Statistic::median}) {
+      r.bins.low = 15;
+      r.bins.high = 25;
+      r.bins.width = width;
+      r.run.statistic = statistic;
+      r.azimuth_bins.reset();
+      const FileReduction profile = FileReducer(r).reduce(path);
+      r.azimuth_bins = 1;
+      const FileReduction cake = FileReducer(r).reduce(path);
+      ASSERT_TRUE(profile.ok() && cake.ok()) << profile.error() << cake.error();
+      const Profile& p = profile.profile;
+      ASSERT_EQ(p.centre.size(), cake.profile.cake.centre.size());
+      EXPECT_EQ(p.pixels.used, cake.profile.pixels.used);
+      std::size_t filled = 0;
+      for (std::size_t i = 0; i < p.centre.size(); ++i) {
+        const double count = cake.profile.cake.count[i];
+        ASSERT_NEAR(p.count[i], count, 1e-6 * (count + 1)) << width << " " << i;
+        if (count == 0) continue;
+        ++filled;
+        ASSERT_NEAR(p.value[i], cake.profile.cake.value[i], 1e-6 * std::fabs(p.value[i]))
+            << width << " " << i;
+      }
+      EXPECT_EQ(filled, p.centre.size());
+    }
+  }
+}
+
 TEST_F(CakeOfARing, ACentreThreePixelsOffBendsTheRing) {
   Geometry off = plate();
   off.center_x_px += 3;

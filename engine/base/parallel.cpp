@@ -1,4 +1,4 @@
-#include "engine/run/parallel.h"
+#include "engine/base/parallel.h"
 
 #include <algorithm>
 #include <atomic>
