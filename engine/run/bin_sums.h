@@ -41,8 +41,11 @@ struct BinSum {
     linear += f * t.linear;
     quadratic += (f * f) * t.quadratic;
   }
+  // One pixel's share (the pixel-centre path: its terms as it adds them,
+  // which compiles to registers there).
   void add(double f, double s, double n, double v, double raw_and_dark) {
-    add(f, terms(s, n, v, raw_and_dark));
+    linear += f * Four{1, s, n, s * v};
+    quadratic += (f * f) * Two{n * n, raw_and_dark};
   }
 
   void add(const BinSum& o) {
