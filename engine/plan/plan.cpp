@@ -459,7 +459,7 @@ PixelShares Plan::pixel_shares(const Edges& edges, std::size_t threads) const {
   };
   const std::size_t blocks =
       static_cast<std::size_t>((parameters_.height + kRowsPerBlock - 1) / kRowsPerBlock);
-  std::vector<double> largest(threads, 0.0);
+  std::vector<double> largest(std::max<std::size_t>(threads, 1), 0.0);  // per thread
   share_tasks(blocks, threads, [&](std::size_t block, std::size_t thread) {
     const int first = static_cast<int>(block) * kRowsPerBlock;
     const int rows = std::min(kRowsPerBlock, parameters_.height - first);
