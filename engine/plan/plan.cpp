@@ -131,6 +131,54 @@ class Radial {
   double cells_per_unit_ = 1;
 };
 
+// The key of a radial position on the unit's axis.
+double key_of(const PlanParameters& parameters, double position) {
+  return follows_two_theta(parameters.unit)
+             ? key_of_two_theta(parameters.unit, position, parameters.geometry.wavelength_angstrom)
+             : position;
+}
+
+// The pixels' corners, for splitting: corner (c, r) of the image is the
+// centre of pixel (c, r) of a grid one larger each way whose beam centre
+// lies half a pixel further on, so pixel (c, r) has the corners (c, r),
+// (c + 1, r), (c, r + 1) and (c + 1, r + 1).
+class CornerGrid {
+ public:
+  explicit CornerGrid(const PlanParameters& parameters)
+      : grid_(grown(parameters)), radial_(grid_), lab_(grid_.geometry) {}
+
+  int width() const { return grid_.width; }
+  int height() const { return grid_.height; }
+
+  // The keys of corner rows first .. first + rows - 1 (width() each) and,
+  // when chi is not null, their chi.
+  void rows(int first, int rows, double* keys, float* chi) {
+    radial_.rows(first, rows, keys);
+    const std::size_t count = static_cast<std::size_t>(rows) * grid_.width;
+    for (std::size_t k = 0; k < count; ++k) keys[k] = key_of(grid_, keys[k]);
+    if (!chi) return;
+    row_chi_.resize(static_cast<std::size_t>(grid_.width));
+    for (int r = 0; r < rows; ++r) {
+      lab_.chi_row(first + r, grid_.width, row_chi_.data());
+      std::copy(row_chi_.begin(), row_chi_.end(), chi + static_cast<std::size_t>(r) * grid_.width);
+    }
+  }
+
+ private:
+  static PlanParameters grown(PlanParameters grid) {
+    grid.width += 1;
+    grid.height += 1;
+    grid.geometry.center_x_px += 0.5;
+    grid.geometry.center_y_px += 0.5;
+    return grid;
+  }
+
+  PlanParameters grid_;
+  Radial radial_;
+  LabFrame lab_;
+  std::vector<double> row_chi_;
+};
+
 }  // namespace
 
 bool PlanParameters::operator==(const PlanParameters& o) const {
@@ -176,15 +224,16 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   // splitting by its azimuth too.
   const bool split = parameters.split != Split::none;
   const bool with_chi = split && (parameters.azimuth_bins > 0 || parameters.split == Split::full);
-  auto key_of = [&](double position) {
-    return follows_two_theta(parameters.unit)
-               ? key_of_two_theta(parameters.unit, position, g.wavelength_angstrom)
-               : position;
-  };
   const bool bbox = parameters.split == Split::bbox;
-  // Plans whose binnings keep each pixel's shares keep no footprints.
+  // Plans whose binnings keep each pixel's shares keep no footprints; full
+  // splitting keeps the corners, bbox their largest distances from the
+  // centre, found from the corners of each block of rows.
   const bool footprints = split && !shares_per_binning();
-  if (footprints) find_corners(with_chi);
+  const bool corner_grid = footprints && !bbox;
+  if (corner_grid) find_corners(with_chi);
+  CornerGrid corners(parameters);
+  std::vector<double> block_corner_keys;
+  std::vector<float> block_corner_chi;
   if (bbox && footprints) {
     centre_keys_.assign(static_cast<std::size_t>(n), std::nan(""));
     key_half_widths_.assign(static_cast<std::size_t>(n), 0.0f);
@@ -217,6 +266,21 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
       for (int r = 0; r < rows; ++r)
         lab.chi_row(first + r, parameters.width, chi.data() + r * parameters.width);
     }
+    // The block's corners: rows first .. first + rows.
+    const double* corner_keys = nullptr;
+    const float* corner_chi = nullptr;
+    if (corner_grid) {
+      const std::size_t corner_start = static_cast<std::size_t>(first) * corner_row;
+      corner_keys = corner_keys_.data() + corner_start;
+      if (with_chi) corner_chi = corner_chi_.data() + corner_start;
+    } else if (footprints) {
+      block_corner_keys.resize((rows + 1) * corner_row);
+      block_corner_chi.resize(with_chi ? block_corner_keys.size() : 0);
+      corners.rows(first, rows + 1, block_corner_keys.data(),
+                   with_chi ? block_corner_chi.data() : nullptr);
+      corner_keys = block_corner_keys.data();
+      corner_chi = block_corner_chi.data();
+    }
     const std::int64_t base = std::int64_t{first} * parameters.width;
     for (std::size_t k = 0; k < block; ++k) {
       const auto p = static_cast<std::uint32_t>(base + static_cast<std::int64_t>(k));
@@ -232,9 +296,9 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         ++cell_members[cell];
         ++members_;
         if (!footprints) continue;
-        const double key = key_of(positions[k]);
-        const std::size_t corner = p / parameters.width * corner_row + p % parameters.width;
-        const double d = half_width(corner_keys_, corner, corner + corner_row,
+        const double key = key_of(parameters, positions[k]);
+        const std::size_t corner = k / parameters.width * corner_row + k % parameters.width;
+        const double d = half_width(corner_keys, corner, corner + corner_row,
                                     [&](double corner_key) { return std::fabs(corner_key - key); });
         largest_half_width_ = std::max(largest_half_width_, d);
         if (with_chi) centre_chi_[p] = static_cast<float>(chi[k]);
@@ -243,18 +307,12 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         key_half_widths_[p] = static_cast<float>(d);
         if (with_chi) {
           chi_half_widths_[p] = static_cast<float>(half_width(
-              corner_chi_, corner, corner + corner_row,
+              corner_chi, corner, corner + corner_row,
               [&](double corner_chi) { return std::fabs(beside(corner_chi, chi[k]) - chi[k]); }));
         }
       }
     }
     first += rows;
-  }
-  if (bbox) {
-    // The footprints keep what they need of the corners, which go before
-    // the sort takes its memory.
-    corner_keys_ = decltype(corner_keys_)();
-    corner_chi_ = decltype(corner_chi_)();
   }
 
   // The members sorted part by part. The sort keeps pixel order among equal
@@ -295,7 +353,7 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
         radix_sort_by_key(part.data(), scratch.data(), part.size(),
                           [](const Member& m) { return m.radial_bits; });
         for (const Member& m : part) {
-          const double key = key_of(from_ordered_bits(m.radial_bits));
+          const double key = key_of(parameters, from_ordered_bits(m.radial_bits));
           if (placed % kKeySampleStep == 0 || placed == members_ - 1) key_samples_.push_back(key);
           order_[placed++] = m.pixel;
         }
@@ -398,34 +456,14 @@ void Plan::group_by_azimuth(const LabFrame& lab) {
 }
 
 void Plan::find_corners(bool with_chi) {
-  // Corner (c, r) of the image is the centre of pixel (c, r) of a grid one
-  // larger whose beam centre lies half a pixel further on.
-  PlanParameters grid = parameters_;
-  grid.width += 1;
-  grid.height += 1;
-  grid.geometry.center_x_px += 0.5;
-  grid.geometry.center_y_px += 0.5;
-  Radial radial(grid);
-  const LabFrame lab(grid.geometry);
-  const std::size_t corners = static_cast<std::size_t>(grid.width) * grid.height;
+  CornerGrid grid(parameters_);
+  const std::size_t corners = static_cast<std::size_t>(grid.width()) * grid.height();
   corner_keys_.resize(corners);
   if (with_chi) corner_chi_.resize(corners);
-  const std::optional<double> wavelength = grid.geometry.wavelength_angstrom;
-  std::vector<double> chi(static_cast<std::size_t>(grid.width));
-  for (int first = 0; first < grid.height; first += kRowsPerBlock) {
-    const int rows = std::min(kRowsPerBlock, grid.height - first);
-    double* keys = corner_keys_.data() + static_cast<std::size_t>(first) * grid.width;
-    radial.rows(first, rows, keys);
-    if (follows_two_theta(grid.unit)) {
-      for (std::size_t k = 0; k < static_cast<std::size_t>(rows) * grid.width; ++k) {
-        keys[k] = key_of_two_theta(grid.unit, keys[k], wavelength);
-      }
-    }
-    for (int r = first; with_chi && r < first + rows; ++r) {
-      lab.chi_row(r, grid.width, chi.data());
-      std::copy(chi.begin(), chi.end(),
-                corner_chi_.begin() + static_cast<std::ptrdiff_t>(r) * grid.width);
-    }
+  for (int first = 0; first < grid.height(); first += kRowsPerBlock) {
+    const std::size_t at = static_cast<std::size_t>(first) * grid.width();
+    grid.rows(first, std::min(kRowsPerBlock, grid.height() - first), corner_keys_.data() + at,
+              with_chi ? corner_chi_.data() + at : nullptr);
   }
 }
 
@@ -441,22 +479,9 @@ PixelShares Plan::pixel_shares(const Edges& edges, std::size_t threads) const {
     for (std::int64_t k = 0; k < list.size; ++k) left_out[list.pixels[k]] = true;
   }
   // The members' footprints, blocks of rows at a time: the centres' keys
-  // and those of the corners around them, corner (c, r) being the centre of
-  // pixel (c, r) of a grid one larger whose beam centre lies half a pixel
-  // further on.
-  PlanParameters grid = parameters_;
-  grid.width += 1;
-  grid.height += 1;
-  grid.geometry.center_x_px += 0.5;
-  grid.geometry.center_y_px += 0.5;
+  // and those of the corners around them.
   const int w = parameters_.width;
   const std::size_t corner_row = static_cast<std::size_t>(w) + 1;
-  auto to_keys = [&](std::vector<double>* positions) {
-    if (!follows_two_theta(parameters_.unit)) return;
-    for (double& k : *positions) {
-      k = key_of_two_theta(parameters_.unit, k, parameters_.geometry.wavelength_angstrom);
-    }
-  };
   const std::size_t blocks =
       static_cast<std::size_t>((parameters_.height + kRowsPerBlock - 1) / kRowsPerBlock);
   std::vector<double> largest(std::max<std::size_t>(threads, 1), 0.0);  // per thread
@@ -466,9 +491,8 @@ PixelShares Plan::pixel_shares(const Edges& edges, std::size_t threads) const {
     std::vector<double> keys(static_cast<std::size_t>(rows) * w);
     std::vector<double> corner_keys(static_cast<std::size_t>(rows + 1) * corner_row);
     Radial(parameters_).rows(first, rows, keys.data());
-    Radial(grid).rows(first, rows + 1, corner_keys.data());
-    to_keys(&keys);
-    to_keys(&corner_keys);
+    for (double& key : keys) key = key_of(parameters_, key);
+    CornerGrid(parameters_).rows(first, rows + 1, corner_keys.data(), nullptr);
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < w; ++c) {
         const std::int64_t p = std::int64_t{first + r} * w + c;
@@ -512,11 +536,7 @@ class MemberKeys {
       : parameters_(parameters), radial_(parameters), order_(order) {}
   void operator()(std::int64_t first, std::int64_t count, double* keys) {
     radial_.at(order_ + first, count, keys);
-    if (!follows_two_theta(parameters_.unit)) return;
-    for (std::int64_t k = 0; k < count; ++k) {
-      keys[k] =
-          key_of_two_theta(parameters_.unit, keys[k], parameters_.geometry.wavelength_angstrom);
-    }
+    for (std::int64_t k = 0; k < count; ++k) keys[k] = key_of(parameters_, keys[k]);
   }
 
  private:
