@@ -107,9 +107,13 @@ class PixelShares {
     Entry& e = entries_[static_cast<std::size_t>(p)];
     e = {0, 0, {0, 0, 0}};
     spread_interval(edges, low, high, [&](std::int64_t bin, double share) {
-      if (e.count == 0) e.first = static_cast<std::int32_t>(bin);
-      e.shares[e.count == 0 ? 0 : e.count == 1 ? 1 : 2] = static_cast<float>(share);
-      if (e.count == 1) e.shares[2] = e.shares[1];
+      if (e.count == 0) {
+        e.first = static_cast<std::int32_t>(bin);
+        e.shares[0] = static_cast<float>(share);
+      } else {
+        if (e.count == 1) e.shares[1] = static_cast<float>(share);  // the first inner bin's
+        e.shares[2] = static_cast<float>(share);                    // the last so far
+      }
       ++e.count;
     });
   }

@@ -131,11 +131,18 @@ class Radial {
   double cells_per_unit_ = 1;
 };
 
-// The key of a radial position on the unit's axis.
+// Radial positions made keys on the unit's axis, in place.
+void to_keys(const PlanParameters& parameters, double* positions, std::size_t count) {
+  if (!follows_two_theta(parameters.unit)) return;
+  for (std::size_t k = 0; k < count; ++k) {
+    positions[k] =
+        key_of_two_theta(parameters.unit, positions[k], parameters.geometry.wavelength_angstrom);
+  }
+}
+
 double key_of(const PlanParameters& parameters, double position) {
-  return follows_two_theta(parameters.unit)
-             ? key_of_two_theta(parameters.unit, position, parameters.geometry.wavelength_angstrom)
-             : position;
+  to_keys(parameters, &position, 1);
+  return position;
 }
 
 // The pixels' corners, for splitting: corner (c, r) of the image is the
@@ -154,8 +161,7 @@ class CornerGrid {
   // when chi is not null, their chi.
   void rows(int first, int rows, double* keys, float* chi) {
     radial_.rows(first, rows, keys);
-    const std::size_t count = static_cast<std::size_t>(rows) * grid_.width;
-    for (std::size_t k = 0; k < count; ++k) keys[k] = key_of(grid_, keys[k]);
+    to_keys(grid_, keys, static_cast<std::size_t>(rows) * grid_.width);
     if (!chi) return;
     row_chi_.resize(static_cast<std::size_t>(grid_.width));
     for (int r = 0; r < rows; ++r) {
@@ -231,7 +237,8 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
   const bool footprints = split && !shares_per_binning();
   const bool corner_grid = footprints && !bbox;
   if (corner_grid) find_corners(with_chi);
-  CornerGrid corners(parameters);
+  std::optional<CornerGrid> corners;
+  if (footprints && !corner_grid) corners.emplace(parameters);
   std::vector<double> block_corner_keys;
   std::vector<float> block_corner_chi;
   if (bbox && footprints) {
@@ -276,8 +283,8 @@ Plan::Plan(const PlanParameters& parameters) : parameters_(parameters) {
     } else if (footprints) {
       block_corner_keys.resize((rows + 1) * corner_row);
       block_corner_chi.resize(with_chi ? block_corner_keys.size() : 0);
-      corners.rows(first, rows + 1, block_corner_keys.data(),
-                   with_chi ? block_corner_chi.data() : nullptr);
+      corners->rows(first, rows + 1, block_corner_keys.data(),
+                    with_chi ? block_corner_chi.data() : nullptr);
       corner_keys = block_corner_keys.data();
       corner_chi = block_corner_chi.data();
     }
@@ -491,7 +498,7 @@ PixelShares Plan::pixel_shares(const Edges& edges, std::size_t threads) const {
     std::vector<double> keys(static_cast<std::size_t>(rows) * w);
     std::vector<double> corner_keys(static_cast<std::size_t>(rows + 1) * corner_row);
     Radial(parameters_).rows(first, rows, keys.data());
-    for (double& key : keys) key = key_of(parameters_, key);
+    to_keys(parameters_, keys.data(), keys.size());
     CornerGrid(parameters_).rows(first, rows + 1, corner_keys.data(), nullptr);
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < w; ++c) {
@@ -536,7 +543,7 @@ class MemberKeys {
       : parameters_(parameters), radial_(parameters), order_(order) {}
   void operator()(std::int64_t first, std::int64_t count, double* keys) {
     radial_.at(order_ + first, count, keys);
-    for (std::int64_t k = 0; k < count; ++k) keys[k] = key_of(parameters_, keys[k]);
+    to_keys(parameters_, keys, static_cast<std::size_t>(count));
   }
 
  private:

@@ -58,6 +58,42 @@ TEST(Footprints, IntervalsShareTheirLengthAmongTheBins) {
   EXPECT_DOUBLE_EQ(spread.at(1), 1.9 / 2.05);
 }
 
+// A binning's shares, kept per pixel as the first bin, one inner and the
+// last share, give each interval's shares as spread_interval does: inside
+// one bin, across two, across many, cut by the edges at either end or both,
+// outside every bin, and for a pixel that does not take part none at all.
+TEST(Footprints, KeptSharesAreTheIntervalsShares) {
+  std::vector<double> edges;
+  for (int k = 0; k <= 40; ++k) edges.push_back(10 + 0.25 * k);
+  const Edges e(edges);
+  const std::vector<std::pair<double, double>> intervals = {
+      {12.1, 12.2}, {12.1, 12.4}, {12.1, 14.93}, {9.5, 10.6},
+      {19.3, 21},   {9, 22},      {5, 6},        {20, 20.5}};
+  PixelShares kept(static_cast<std::int64_t>(intervals.size()) + 1);
+  for (std::size_t p = 0; p < intervals.size(); ++p) {
+    kept.set(static_cast<std::int64_t>(p), e, intervals[p].first, intervals[p].second);
+  }
+  const auto left_out = static_cast<std::int64_t>(intervals.size());
+  kept.leave_out(left_out);
+  for (std::size_t p = 0; p < intervals.size(); ++p) {
+    std::map<std::int64_t, double> got;
+    kept.spread(static_cast<std::int64_t>(p), [&](std::int64_t bin, double share) {
+      EXPECT_EQ(got.count(bin), 0u) << "bin " << bin << " twice";
+      got[bin] = share;
+    });
+    const auto want = interval_shares(e, intervals[p].first, intervals[p].second);
+    ASSERT_EQ(got.size(), want.size()) << "interval " << p;
+    for (const auto& [bin, share] : want) {
+      ASSERT_EQ(got.count(bin), 1u) << "interval " << p << " bin " << bin;
+      EXPECT_NEAR(got[bin], share, 1e-7 * share) << "interval " << p << " bin " << bin;
+    }
+  }
+  EXPECT_TRUE(kept.member(0));
+  EXPECT_TRUE(kept.member(6));  // taking part, though outside every bin
+  EXPECT_FALSE(kept.member(left_out));
+  kept.spread(left_out, [](std::int64_t, double) { ADD_FAILURE() << "a share left out"; });
+}
+
 TEST(Footprints, QuadrilateralsShareTheirArea) {
   const Edges e({0, 0.5, 1, 1.5, 2});
   // A square from x = 0.5 to 1.5: half in each of two bins.

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,9 +59,23 @@ std::vector<std::uint16_t> modulated_ring() {
 
 class CakeOfARing : public ::testing::Test {
  protected:
-  FileReduction reduce(const Geometry& g) {
+  // The ring written as a MAR345 file.
+  std::string ring_file() {
     const std::string path = dir_.file("ring.mar2000");
     write_bytes(path, write_mar345(small_contents(kSize, modulated_ring())));
+    return path;
+  }
+  // A dark or flat whose pixel k holds value(k).
+  template <class Value>
+  static std::shared_ptr<ValueImage> varying(Value&& value) {
+    auto image = std::make_shared<ValueImage>();
+    image->width = image->height = kSize;
+    image->values.resize(std::size_t{kSize} * kSize);
+    for (std::size_t k = 0; k < image->values.size(); ++k) image->values[k] = value(k);
+    return image;
+  }
+  FileReduction reduce(const Geometry& g) {
+    const std::string path = ring_file();
     ReductionRequest r;
     r.split = Split::none;
     r.geometry.base = g;
@@ -121,8 +136,7 @@ TEST_F(CakeOfARing, RowsRecoverTheModulationAlongAStraightRing) {
 }
 
 TEST_F(CakeOfARing, EachRowIsTheProfileOfItsSector) {
-  const std::string path = dir_.file("ring.mar2000");
-  write_bytes(path, write_mar345(small_contents(kSize, modulated_ring())));
+  const std::string path = ring_file();
   ReductionRequest r;
   r.split = Split::none;
   r.geometry.base = plate();
@@ -135,18 +149,9 @@ TEST_F(CakeOfARing, EachRowIsTheProfileOfItsSector) {
   // Every correction the cake reads in its own order: factors (solid angle,
   // polarization, a flat) and a dark, each varying from pixel to pixel.
   r.corrections.polarization = 0.9;
-  auto dark = std::make_shared<ValueImage>();
-  auto flat = std::make_shared<ValueImage>();
-  for (auto* image : {dark.get(), flat.get()}) {
-    image->width = image->height = kSize;
-    image->values.resize(std::size_t{kSize} * kSize);
-  }
-  for (std::size_t k = 0; k < dark->values.size(); ++k) {
-    dark->values[k] = static_cast<float>(k % 7);
-    flat->values[k] = 0.8f + 0.05f * static_cast<float>(k % 9);
-  }
-  r.corrections.dark = dark;
-  r.corrections.flat = flat;
+  r.corrections.dark = varying([](std::size_t k) { return static_cast<float>(k % 7); });
+  r.corrections.flat =
+      varying([](std::size_t k) { return 0.8f + 0.05f * static_cast<float>(k % 9); });
   const FileReduction cake = FileReducer(r).reduce(path);
   ASSERT_TRUE(cake.ok()) << cake.error();
   const std::size_t m = 150;
@@ -171,17 +176,12 @@ TEST_F(CakeOfARing, EachRowIsTheProfileOfItsSector) {
 // range at both ends, pixels spread over many fine bins, corrected, for the
 // mean and the weighted median.
 TEST_F(CakeOfARing, SplitProfileIsTheCakeOfOneAzimuthBin) {
-  const std::string path = dir_.file("ring.mar2000");
-  write_bytes(path, write_mar345(small_contents(kSize, modulated_ring())));
+  const std::string path = ring_file();
   ReductionRequest r;
   r.split = Split::bbox;
   r.geometry.base = plate();
   r.corrections.polarization = 0.9;
-  auto dark = std::make_shared<ValueImage>();
-  dark->width = dark->height = kSize;
-  dark->values.resize(std::size_t{kSize} * kSize);
-  for (std::size_t k = 0; k < dark->values.size(); ++k) dark->values[k] = float(k % 5);
-  r.corrections.dark = dark;
+  r.corrections.dark = varying([](std::size_t k) { return static_cast<float>(k % 5); });
   for (const double width : {0.05, 0.01}) {  // a pixel spans about 0.17 degree
     for (const Statistic statistic : {Statistic::mean, Statistic::median}) {
       r.bins.low = 15;
